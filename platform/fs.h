@@ -1,0 +1,60 @@
+// Files and the mapping of the system's fixed Windows paths.
+//
+// Every function takes a "system path": either a Windows path with a drive letter
+// ("C:\CLIENT\REQ\INTPOS.001"), which is mapped onto the drive folder, or a native path,
+// which is used as it is. Mapped components resolve without regard to ASCII case against
+// what exists, as on Windows.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Folder that stands for drive C: TEFSYNC_DRIVE_C, else $WINEPREFIX/drive_c, else
+// $HOME/.wine/drive_c.
+std::string driveCFolder();
+
+bool isWindowsPath(std::string_view path);
+// The native path for a system path (case-resolved against existing entries).
+std::string nativePath(std::string_view path);
+// The native folder separator.
+char separator();
+
+bool fileExists(std::string_view path);
+bool dirExists(std::string_view path);
+// Deletes a file if it exists; true when it existed and is gone.
+bool deleteFile(std::string_view path);
+// Copies, overwriting the target; false on failure. Not atomic.
+bool copyFile(std::string_view from, std::string_view to);
+// Copies through a staging file next to the target and one rename: the target is
+// either the old file or the whole new one.
+bool copyFileAtomic(std::string_view from, std::string_view to);
+// Renames within one volume; false on failure.
+bool renameFile(std::string_view from, std::string_view to);
+// Creates one folder level; false when it failed (callers ignore it).
+bool createDir(std::string_view path);
+// Flushes a file's data to disk; false when it could not be opened.
+bool flushFile(std::string_view path);
+
+// Whole-file access; throw FileError naming the file on failure.
+std::string readBytes(std::string_view path);
+void writeBytes(std::string_view path, std::string_view bytes);
+// Writes a new file beside the target, flushes it and renames it over the target.
+void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly = false);
+
+// Windows-1252 text files, UTF-8 in memory. Line ends are kept as they are.
+std::string readText(std::string_view path);
+void writeText(std::string_view path, std::string_view utf8);
+
+// Last-write time as seconds since 1970 (UTC); -1 when missing.
+int64_t fileTime(std::string_view path);
+bool setFileTime(std::string_view path, int64_t seconds);
+
+}  // namespace plat

@@ -1,0 +1,21 @@
+// Processes, for the guardian.
+#pragma once
+
+#include <string>
+
+namespace plat {
+
+// Running (non-zombie) processes whose executable's base name equals name, ASCII case
+// folded. Processes that cannot be inspected are not counted.
+int countProcesses(const std::string& name);
+// Ends at once (as TerminateProcess does) every process whose executable file name, or
+// whole path when name has a folder part, matches name without regard to ASCII case.
+// True when at least one was ended.
+bool killProcesses(const std::string& name);
+// Starts an executable by path with no shell, no arguments, in its own process group.
+// False when it could not be started.
+bool startProcess(const std::string& path);
+// Reaps finished children so none is left a zombie.
+void reapChildren();
+
+}  // namespace plat
