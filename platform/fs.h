@@ -6,6 +6,7 @@
 // what exists, as on Windows.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,7 +37,7 @@ bool copyFile(std::string_view from, std::string_view to);
 // Copies through a staging file next to the target and one rename: the target is
 // either the old file or the whole new one.
 bool copyFileAtomic(std::string_view from, std::string_view to);
-// Renames within one volume; false on failure.
+// Renames within one volume, replacing an existing target; false on failure.
 bool renameFile(std::string_view from, std::string_view to);
 // Creates one folder level; false when it failed (callers ignore it).
 bool createDir(std::string_view path);
@@ -56,5 +57,10 @@ void writeText(std::string_view path, std::string_view utf8);
 // Last-write time as seconds since 1970 (UTC); -1 when missing.
 int64_t fileTime(std::string_view path);
 bool setFileTime(std::string_view path, int64_t seconds);
+
+// The file's attributes as the platform keeps them (POSIX permission bits, Windows
+// attribute flags), only for handing from one file to another; -1 when missing.
+int fileAttributes(std::string_view path);
+bool setFileAttributes(std::string_view path, int attributes);
 
 }  // namespace plat

@@ -1,1 +1,378 @@
-// Filled in by its issue.
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/encoding.h"
+#include "platform/fs.h"
+
+namespace plat {
+
+namespace {
+
+std::string envOr(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::string stripTrailingSlashes(std::string p) {
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return p;
+}
+
+std::string homeFolder() {
+  std::string home = envOr("HOME");
+  if (!home.empty()) return home;
+  passwd pw{};
+  passwd* result = nullptr;
+  std::vector<char> buf(16384);
+  if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == 0 && result &&
+      result->pw_dir)
+    return result->pw_dir;
+  return "/";
+}
+
+char asciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+  return true;
+}
+
+bool isSep(char c) {
+  return c == '\\' || c == '/';
+}
+
+bool statPath(const std::string& p, struct stat& st) {
+  return ::stat(p.c_str(), &st) == 0;
+}
+
+bool nativeDirExists(const std::string& p) {
+  struct stat st {};
+  return statPath(p, st) && S_ISDIR(st.st_mode);
+}
+
+bool nativeEntryExists(const std::string& p) {
+  struct stat st {};
+  return ::lstat(p.c_str(), &st) == 0;
+}
+
+std::string driveFolder(char letter) {
+  const std::string c = driveCFolder();
+  if (asciiLower(letter) == 'c') return c;
+  // Other drives sit beside drive_c, as in a Wine prefix.
+  const auto slash = c.find_last_of('/');
+  const std::string parent = (slash == std::string::npos || slash == 0) ? "/" : c.substr(0, slash);
+  return stripTrailingSlashes(parent) + "/drive_" + std::string(1, asciiLower(letter));
+}
+
+// The name of an existing entry of dir that equals name without regard to ASCII case;
+// the name itself when there is none. An exact match wins; otherwise the lowest name in
+// byte order, so the choice is stable.
+std::string resolveComponent(const std::string& dir, const std::string& name) {
+  if (nativeEntryExists(dir + "/" + name)) return name;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return name;
+  std::string best;
+  bool found = false;
+  while (dirent* e = ::readdir(d)) {
+    const std::string_view entry(e->d_name);
+    if (entry == "." || entry == "..") continue;
+    if (equalsNoCase(entry, name) && (!found || entry < best)) {
+      best = entry;
+      found = true;
+    }
+  }
+  ::closedir(d);
+  return found ? best : name;
+}
+
+std::string np(std::string_view path) {
+  return nativePath(path);
+}
+
+std::string errorText(int err) {
+  return std::strerror(err);
+}
+
+[[noreturn]] void fail(const std::string& what, std::string_view path, int err) {
+  throw FileError(what + " \"" + std::string(path) + "\": " + errorText(err));
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Reads to end of file; false on a read error.
+bool readAll(int fd, std::string& out) {
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+std::string parentOf(const std::string& p) {
+  const auto slash = p.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return p.substr(0, slash);
+}
+
+void syncFolder(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+std::string stagingName(const std::string& target) {
+  static std::atomic<unsigned> counter{0};
+  const auto slash = target.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  return dir + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
+         std::to_string(counter.fetch_add(1));
+}
+
+// Writes bytes to a fresh staging file beside target and renames it over target.
+void replaceAtomically(std::string_view shownPath, const std::string& target,
+                       std::string_view bytes, bool ownerOnly) {
+  const std::string tmp = stagingName(target);
+  const int fd =
+      ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+  if (fd < 0) fail("Cannot create a file beside", shownPath, errno);
+  struct stat old {};
+  int err = 0;
+  if (ownerOnly) {
+    if (::fchmod(fd, 0600) != 0) err = errno;
+  } else if (statPath(target, old) && S_ISREG(old.st_mode)) {
+    ::fchmod(fd, old.st_mode & 07777);  // the new file keeps the old one's permissions
+  }
+  if (!err && !writeAll(fd, bytes)) err = errno;
+  if (!err && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
+  if (err) {
+    ::unlink(tmp.c_str());
+    fail("Cannot write", shownPath, err);
+  }
+  syncFolder(parentOf(target));
+}
+
+}  // namespace
+
+std::string driveCFolder() {
+  std::string v = envOr("TEFSYNC_DRIVE_C");
+  if (!v.empty()) return stripTrailingSlashes(v);
+  v = envOr("WINEPREFIX");
+  if (!v.empty()) return stripTrailingSlashes(v) + "/drive_c";
+  return stripTrailingSlashes(homeFolder()) + "/.wine/drive_c";
+}
+
+bool isWindowsPath(std::string_view path) {
+  if (path.size() < 2 || path[1] != ':') return false;
+  const char c = path[0];
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::string nativePath(std::string_view path) {
+  if (!isWindowsPath(path)) return std::string(path);
+  const std::string base = driveFolder(path[0]);
+  std::vector<std::string> parts;
+  std::string current = base;
+  const std::string_view rest = path.substr(2);
+  size_t i = 0;
+  while (i < rest.size()) {
+    while (i < rest.size() && isSep(rest[i])) ++i;
+    size_t j = i;
+    while (j < rest.size() && !isSep(rest[j])) ++j;
+    const std::string comp(rest.substr(i, j - i));
+    i = j;
+    if (comp.empty() || comp == ".") continue;
+    if (comp == "..") {
+      if (!parts.empty()) parts.pop_back();  // never above the drive's root
+    } else {
+      const std::string dir = [&] {
+        std::string d = base;
+        for (const auto& p : parts) d += "/" + p;
+        return d;
+      }();
+      parts.push_back(nativeDirExists(dir) ? resolveComponent(dir, comp) : comp);
+    }
+  }
+  for (const auto& p : parts) current += "/" + p;
+  if (!rest.empty() && isSep(rest.back())) current += "/";
+  return current;
+}
+
+char separator() {
+  return '/';
+}
+
+bool fileExists(std::string_view path) {
+  struct stat st {};
+  return statPath(np(path), st) && !S_ISDIR(st.st_mode);
+}
+
+bool dirExists(std::string_view path) {
+  return nativeDirExists(np(path));
+}
+
+bool deleteFile(std::string_view path) {
+  if (!fileExists(path)) return false;
+  return ::unlink(np(path).c_str()) == 0;
+}
+
+bool copyFile(std::string_view from, std::string_view to) {
+  const std::string src = np(from);
+  const std::string dst = np(to);
+  const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat sst {};
+  struct stat dstSt {};
+  if (::fstat(in, &sst) != 0 || S_ISDIR(sst.st_mode) ||
+      (statPath(dst, dstSt) && dstSt.st_dev == sst.st_dev && dstSt.st_ino == sst.st_ino)) {
+    ::close(in);  // copying a file onto itself would truncate it
+    return false;
+  }
+  std::string bytes;
+  const bool readOk = readAll(in, bytes);
+  ::close(in);
+  if (!readOk) return false;
+  const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) return false;
+  bool ok = writeAll(out, bytes);
+  if (::close(out) != 0) ok = false;
+  if (ok) {
+    // The copy keeps the source's last-write time, as on Windows.
+    const timespec times[2] = {{0, UTIME_OMIT}, sst.st_mtim};
+    ::utimensat(AT_FDCWD, dst.c_str(), times, 0);
+  }
+  return ok;
+}
+
+bool copyFileAtomic(std::string_view from, std::string_view to) {
+  try {
+    const std::string bytes = readBytes(from);
+    writeBytesAtomic(to, bytes);
+    return true;
+  } catch (const FileError&) {
+    return false;
+  }
+}
+
+bool renameFile(std::string_view from, std::string_view to) {
+  return ::rename(np(from).c_str(), np(to).c_str()) == 0;
+}
+
+bool createDir(std::string_view path) {
+  if (isWindowsPath(path)) {
+    // Drive C: always exists on Windows; make its folder on first use here.
+    const std::string drive = driveFolder(path[0]);
+    if (!nativeDirExists(drive)) {
+      for (size_t i = 1; i <= drive.size(); ++i)
+        if (i == drive.size() || drive[i] == '/') ::mkdir(drive.substr(0, i).c_str(), 0777);
+    }
+  }
+  std::string p = np(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return ::mkdir(p.c_str(), 0777) == 0;
+}
+
+bool flushFile(std::string_view path) {
+  const int fd = ::open(np(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ::fsync(fd);
+  ::close(fd);
+  return true;
+}
+
+std::string readBytes(std::string_view path) {
+  const std::string p = np(path);
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) fail("Cannot open", path, errno);
+  std::string out;
+  if (!readAll(fd, out)) {
+    const int err = errno;
+    ::close(fd);
+    fail("Cannot read", path, err);
+  }
+  ::close(fd);
+  return out;
+}
+
+void writeBytes(std::string_view path, std::string_view bytes) {
+  const std::string p = np(path);
+  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) fail("Cannot create", path, errno);
+  int err = 0;
+  if (!writeAll(fd, bytes)) err = errno;
+  if (::close(fd) != 0 && !err) err = errno;
+  if (err) fail("Cannot write", path, err);
+}
+
+void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly) {
+  replaceAtomically(path, np(path), bytes, ownerOnly);
+}
+
+std::string readText(std::string_view path) {
+  return cp1252ToUtf8(readBytes(path));
+}
+
+void writeText(std::string_view path, std::string_view utf8) {
+  writeBytes(path, utf8ToCp1252(utf8));
+}
+
+int64_t fileTime(std::string_view path) {
+  struct stat st {};
+  if (!statPath(np(path), st)) return -1;
+  return static_cast<int64_t>(st.st_mtim.tv_sec);
+}
+
+bool setFileTime(std::string_view path, int64_t seconds) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+  return ::utimensat(AT_FDCWD, np(path).c_str(), times, 0) == 0;
+}
+
+int fileAttributes(std::string_view path) {
+  struct stat st {};
+  if (!statPath(np(path), st)) return -1;
+  return static_cast<int>(st.st_mode & 07777);
+}
+
+bool setFileAttributes(std::string_view path, int attributes) {
+  return ::chmod(np(path).c_str(), static_cast<mode_t>(attributes) & 07777) == 0;
+}
+
+}  // namespace plat
