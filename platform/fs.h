@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -62,5 +63,8 @@ bool setFileTime(std::string_view path, int64_t seconds);
 // attribute flags), only for handing from one file to another; -1 when missing.
 int fileAttributes(std::string_view path);
 bool setFileAttributes(std::string_view path, int attributes);
+
+// Test hook: called before every operation that changes the disk (crash-point tests).
+void setFsOpHook(std::function<void()> hook);
 
 }  // namespace plat

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,15 @@ std::string resolveComponent(const std::string& dir, const std::string& name) {
   return found ? best : name;
 }
 
+std::function<void()>& opHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+void beforeChange() {
+  if (opHook()) opHook()();
+}
+
 std::string np(std::string_view path) {
   return nativePath(path);
 }
@@ -168,6 +178,7 @@ std::string stagingName(const std::string& target) {
 // Writes bytes to a fresh staging file beside target and renames it over target.
 void replaceAtomically(std::string_view shownPath, const std::string& target,
                        std::string_view bytes, bool ownerOnly) {
+  beforeChange();
   const std::string tmp = stagingName(target);
   const int fd =
       ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
@@ -251,6 +262,7 @@ bool dirExists(std::string_view path) {
 
 bool deleteFile(std::string_view path) {
   if (!fileExists(path)) return false;
+  beforeChange();
   return ::unlink(np(path).c_str()) == 0;
 }
 
@@ -270,6 +282,7 @@ bool copyFile(std::string_view from, std::string_view to) {
   const bool readOk = readAll(in, bytes);
   ::close(in);
   if (!readOk) return false;
+  beforeChange();
   const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) return false;
   bool ok = writeAll(out, bytes);
@@ -293,10 +306,12 @@ bool copyFileAtomic(std::string_view from, std::string_view to) {
 }
 
 bool renameFile(std::string_view from, std::string_view to) {
+  beforeChange();
   return ::rename(np(from).c_str(), np(to).c_str()) == 0;
 }
 
 bool createDir(std::string_view path) {
+  beforeChange();
   if (isWindowsPath(path)) {
     // Drive C: always exists on Windows; make its folder on first use here.
     const std::string drive = driveFolder(path[0]);
@@ -333,6 +348,7 @@ std::string readBytes(std::string_view path) {
 }
 
 void writeBytes(std::string_view path, std::string_view bytes) {
+  beforeChange();
   const std::string p = np(path);
   const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) fail("Cannot create", path, errno);
@@ -361,6 +377,7 @@ int64_t fileTime(std::string_view path) {
 }
 
 bool setFileTime(std::string_view path, int64_t seconds) {
+  beforeChange();
   const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
   return ::utimensat(AT_FDCWD, np(path).c_str(), times, 0) == 0;
 }
@@ -372,7 +389,12 @@ int fileAttributes(std::string_view path) {
 }
 
 bool setFileAttributes(std::string_view path, int attributes) {
+  beforeChange();
   return ::chmod(np(path).c_str(), static_cast<mode_t>(attributes) & 07777) == 0;
+}
+
+void setFsOpHook(std::function<void()> hook) {
+  opHook() = std::move(hook);
 }
 
 }  // namespace plat

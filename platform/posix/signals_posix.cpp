@@ -1,0 +1,32 @@
+#include <signal.h>
+
+#include <csignal>
+
+#include "platform/signals.h"
+
+namespace plat {
+
+namespace {
+
+volatile std::sig_atomic_t stopFlag = 0;
+
+void onStop(int) {
+  stopFlag = 1;
+}
+
+}  // namespace
+
+void installStopSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = onStop;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGINT, &sa, nullptr);
+}
+
+bool stopRequested() {
+  return stopFlag != 0;
+}
+
+}  // namespace plat

@@ -1,0 +1,11 @@
+// Stop requests from the terminal or the service manager, for long-running tools.
+#pragma once
+
+namespace plat {
+
+// From now on SIGTERM and SIGINT set a flag instead of ending the process.
+void installStopSignals();
+// True once a stop signal arrived.
+bool stopRequested();
+
+}  // namespace plat
