@@ -10,7 +10,7 @@ namespace plat {
 int countProcesses(const std::string& name);
 // Ends at once (as TerminateProcess does) every process whose executable file name, or
 // whole path when name has a folder part, matches name without regard to ASCII case.
-// True when at least one was ended.
+// True when at least one was ended. The calling process itself is never ended.
 bool killProcesses(const std::string& name);
 // Starts an executable by path with no shell, no arguments, in its own process group.
 // False when it could not be started.

@@ -1,0 +1,26 @@
+// Program entry of the guardian. No arguments are read. With a display it runs as a tray
+// program; without one the same logic runs headless.
+#include <iostream>
+
+#include "common/funcoes_zkt.h"
+#include "platform/signals.h"
+#include "procguard/Guardiao.h"
+#include "procguard/SemTela.h"
+#ifdef PROCGUARD_GUI
+#include "procguard/gui/JanelaGuardiao.h"
+#endif
+
+int main(int argc, char** argv) {
+  plat::installStopSignals();
+#ifdef PROCGUARD_GUI
+  if (procguard::HaDisplay()) return procguard::ExecutarComTela(argc, argv);
+#else
+  (void)argc;
+  (void)argv;
+#endif
+  procguard::ProcessosDoSistema processos;
+  procguard::TelaTexto tela(std::cout, std::cerr);
+  procguard::TfrmPrincipal frm(processos, tela, zkt::Path_Do_Executavel());
+  procguard::ExecutarSemTela(frm, tela, [] { return plat::stopRequested(); });
+  return 0;
+}
