@@ -188,12 +188,18 @@ std::string IniFile::ReadString(const std::string& Section, const std::string& I
 
 void IniFile::WriteString(const std::string& Section, const std::string& Ident,
                           const std::string& Value) const {
+  WriteStrings(Section, {{Ident, Value}});
+}
+
+void IniFile::WriteStrings(const std::string& Section,
+                           const std::vector<std::pair<std::string, std::string>>& values) const {
   const bool exists = plat::fileExists(path_);
-  const std::string old = exists ? plat::readBytes(path_) : std::string();
-  const std::string updated = iniWrite(old, plat::utf8ToCp1252(Section), plat::utf8ToCp1252(Ident),
-                                       plat::utf8ToCp1252(Value));
+  std::string contents = exists ? plat::readBytes(path_) : std::string();
+  const std::string section = plat::utf8ToCp1252(Section);
+  for (const auto& [key, value] : values)
+    contents = iniWrite(contents, section, plat::utf8ToCp1252(key), plat::utf8ToCp1252(value));
   // A file made here may hold the bearer token: owner only.
-  plat::writeBytesAtomic(path_, updated, !exists);
+  plat::writeBytesAtomic(path_, contents, !exists);
 }
 
 std::string LerIni(const std::string& path, const std::string& section, const std::string& key) {

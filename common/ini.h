@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace zkt {
 
@@ -36,6 +37,10 @@ class IniFile {
   // is readable and writable by its owner only. Throws plat::FileError or IniError.
   void WriteString(const std::string& Section, const std::string& Ident,
                    const std::string& Value) const;
+  // Several keys of one section in one atomic replace, written in the order given: the
+  // file gets all of them or none.
+  void WriteStrings(const std::string& Section,
+                    const std::vector<std::pair<std::string, std::string>>& values) const;
 
  private:
   std::string path_;
