@@ -4,6 +4,7 @@
 //   answer (also when the file is missing)  answers the heartbeat as the synchronizer does
 //   silent                                  keeps running and never answers
 //   hang                                    stops reading anything and ignores SIGTERM/SIGINT
+//   stop                                    stops itself (SIGSTOP), as a debugger would
 //   exit                                    ends at once
 // Every start appends "start <file name>" to "testee-starts.txt" beside it.
 #include <csignal>
@@ -57,6 +58,7 @@ int main() {
         std::signal(SIGINT, SIG_IGN);
         for (;;) plat::clock().sleepMs(60000);
       }
+      if (mode == "stop") std::raise(SIGSTOP);
       if (mode == "answer" && plat::fileExists(ping + "test-ping.txt")) {
         plat::deleteFile(ping + "test-ping.txt");
         plat::writeText(ping + "resp-ping.txt", "");
