@@ -1,0 +1,134 @@
+// A stand-in for the Sitef manager ("Gerenciador Padrão"): takes each request out of REQ\,
+// acknowledges it in RESP\INTPOS.STS and answers transaction requests in RESP\INTPOS.001,
+// as a script says. It keeps a durable journal of every request and of each approved
+// transaction, so tests can tell a transaction confirmed, undone, pending or both.
+//
+// Behaviour script: one rule per line, '#' starts a comment.
+//
+//   <KIND> <action> [key=value | flag] ...
+//
+//   KIND    ATV, CNF, NCN, CRT, CARTDIGI, ADM, PRE, PGV, PCB, CEL; "*" for any transaction
+//           request (not ATV, CNF, NCN); "ALL" for every request.
+//   action  approve   acknowledge and answer approved (transactions; others just ack)
+//           decline   acknowledge and answer declined
+//           noack     take the request and do nothing more (a hung manager)
+//           ackonly   acknowledge and never answer
+//   keys    times=N      requests this rule applies to (default 1; 0 = every one from then on)
+//           receipt=N    receipt lines 029-001.. and 028-000 = N (default 2; 0 = none)
+//           msg="text"   operator message 030-000 (accents allowed; any length)
+//           network=X    network name 010-000 (default REDECARD)
+//           code=NN      result 009-000 of a declined answer (default 05)
+//           ackdelay=MS  acknowledgment this long after the request was taken
+//           delay=MS     answer this long after the acknowledgment
+//           stale        first leave an approved answer of an earlier request in RESP
+//           answerfile=P write the bytes of file P as the answer instead
+//           ackfile=P    write the bytes of file P as the acknowledgment instead
+//
+// A request that no rule matches is acknowledged and, for transactions, approved with two
+// receipt lines. Rules of one kind are used in file order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sitefsim {
+
+struct Rule {
+  enum class Action { Approve, Decline, NoAck, AckOnly };
+  std::string kind = "*";
+  Action action = Action::Approve;
+  int times = 1;  // 0: without limit
+  int receiptLines = 2;
+  std::string message;
+  std::string network = "REDECARD";
+  std::string declineCode = "05";
+  int64_t ackDelayMs = 0;
+  int64_t answerDelayMs = 0;
+  bool staleAnswer = false;
+  std::optional<std::string> rawAnswer;  // bytes written instead of the answer
+  std::optional<std::string> rawAck;     // bytes written instead of the acknowledgment
+};
+
+class ScriptError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses a behaviour script (UTF-8); throws ScriptError naming the line.
+std::vector<Rule> parseScript(const std::string& text);
+std::string scriptHelp();
+
+// ---- Journal ----
+
+struct JournalRequest {
+  std::string op;      // 000-000
+  std::string id;      // 001-000
+  std::string nsu;     // 012-000 of a CNF or NCN; the new NSU of an approved transaction
+  std::string action;  // what the manager did: ack, approve, decline, noack, ackonly
+};
+
+struct Transaction {
+  enum class State { NoFinishNeeded, Pending, Confirmed, Undone, Both };
+  std::string nsu, id, op, cents;
+  bool needsFinish = false;  // it had receipt lines
+  int confirmations = 0;     // acknowledged CNF
+  int undos = 0;             // acknowledged NCN
+  State state() const;
+};
+
+struct JournalView {
+  std::vector<JournalRequest> requests;
+  std::vector<Transaction> transactions;
+  std::vector<std::string> orphanFinishes;  // CNF/NCN NSUs that match no transaction
+  const Transaction* byNsu(const std::string& nsu) const;
+  // Acknowledged CNF/NCN requests in arrival order, as "CNF <nsu>" / "NCN <nsu>".
+  std::vector<std::string> finishes() const;
+};
+
+// Reads a journal; a missing file is an empty journal. A torn last line is ignored.
+JournalView readJournal(const std::string& path);
+
+// ---- The manager ----
+
+class Simulator {
+ public:
+  // driveC: the folder standing for drive C (its Client\REQ and Client\RESP are created
+  // when missing, as the manager's installation would).
+  Simulator(const std::string& driveC, std::vector<Rule> rules, std::string journalPath);
+
+  // Acts on what is due and on a request waiting in REQ\; uses plat::clock() for time.
+  void step();
+  // True while step() runs (its own file changes are not the engine's).
+  bool acting() const { return acting_; }
+  // A stopped manager leaves requests where they are.
+  void setRunning(bool running) { running_ = running; }
+  void addRule(Rule rule) { rules_.push_back(std::move(rule)); }
+
+  const std::string& reqDir() const { return reqDir_; }
+  const std::string& respDir() const { return respDir_; }
+
+ private:
+  struct Event {
+    int64_t dueMs;
+    std::string path;
+    std::string bytes;
+  };
+  Rule takeRule(const std::string& op);
+  void journal(const std::vector<std::string>& fields);
+  void handle(const std::string& requestBytes);
+  std::string answer(const Rule& rule, const std::string& op, const std::string& id,
+                     const std::string& coupon, const std::string& cents, const std::string& nsu,
+                     bool approved) const;
+
+  std::string reqDir_, respDir_, journalPath_;
+  std::vector<Rule> rules_;
+  std::vector<Event> events_;
+  int approvals_ = 0;
+  bool acting_ = false;
+  bool running_ = true;
+};
+
+}  // namespace sitefsim
