@@ -1,0 +1,119 @@
+// The guardian's window shell on the offscreen platform, with the process functions
+// replaced and the virtual clock in force.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <filesystem>
+
+#include "pasta_temp.h"
+#include "platform/clock.h"
+#include "procguard/gui/JanelaGuardiao.h"
+
+namespace {
+
+class ProcessosContados final : public procguard::Processos {
+ public:
+  int vivos = 0;
+  int encerramentos = 0;
+  int Conta_Processos(const std::string&) override { return vivos; }
+  bool Encerra_Processos(const std::string&) override {
+    ++encerramentos;
+    vivos = 0;
+    return true;
+  }
+  bool Executar(const std::string&) override {
+    ++vivos;
+    return true;
+  }
+  void RecolherFilhos() override {}
+};
+
+class Janela : public testing::Test {
+ protected:
+  void configurar(const std::string& nomeEXE) {
+    PastaTemp::gravar(pasta_.em("ConfigGuardian.ini"), "[CONFIG]\r\nnomeEXE=" + nomeEXE + "\r\n");
+  }
+
+  plat::VirtualClock relogio_;
+  plat::ScopedClock escopo_{relogio_};
+  PastaTemp pasta_;
+  ProcessosContados processos_;
+};
+
+TEST_F(Janela, StartsHiddenWithItsCaptionsAndMenu) {
+  configurar("tefsync.exe");
+  procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  EXPECT_FALSE(janela.isVisible());
+  EXPECT_EQ(janela.windowTitle(), "Guardian de Processos");
+  EXPECT_EQ(janela.size(), QSize(414, 195));
+  EXPECT_EQ(janela.btnReiniciarSinc()->text(), "Reiniciar sincronizador tefsync.exe");
+  EXPECT_EQ(janela.btnEncerraSinc()->text(), "Encerrar sincronizador tefsync.exe");
+  EXPECT_EQ(janela.tray().toolTip(), "Procguard");
+  EXPECT_FALSE(janela.tray().icon().isNull());
+  const auto acoes = janela.tray().contextMenu()->actions();
+  ASSERT_EQ(acoes.size(), 3);
+  EXPECT_EQ(acoes[0]->text(), "Restaurar programa");
+  EXPECT_TRUE(acoes[1]->isSeparator());
+  EXPECT_EQ(acoes[2]->text(), "Sair do sistema");
+  EXPECT_FALSE(janela.Timer1().isActive());
+
+  janela.ChamarOutrosEXE();
+  EXPECT_EQ(processos_.vivos, 1);
+  EXPECT_TRUE(janela.Timer1().isActive());
+  EXPECT_EQ(janela.Timer1().interval(), 10000);
+}
+
+TEST_F(Janela, RestoreShowsAndClosingOnlyHides) {
+  configurar("tefsync.exe");
+  procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  janela.restaura()->trigger();
+  EXPECT_TRUE(janela.isVisible());
+  EXPECT_FALSE(janela.close()) << "the close is refused";
+  EXPECT_FALSE(janela.isVisible());
+  EXPECT_EQ(processos_.encerramentos, 0);
+}
+
+TEST_F(Janela, ButtonsRestartAndEnd) {
+  configurar("tefsync.exe");
+  {
+    procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+    janela.ChamarOutrosEXE();
+    janela.btnReiniciarSinc()->click();
+    EXPECT_EQ(processos_.encerramentos, 1);
+    EXPECT_EQ(processos_.vivos, 1);
+    int registros = 0;
+    for (const auto& e : std::filesystem::directory_iterator(pasta_.em("ping"))) {
+      registros += e.path().filename().string().rfind("Restart_em_", 0) == 0;
+    }
+    EXPECT_EQ(registros, 1);
+    janela.btnEncerraSinc()->click();
+    EXPECT_EQ(processos_.encerramentos, 2);
+    EXPECT_EQ(processos_.vivos, 0);
+  }
+  EXPECT_EQ(processos_.encerramentos, 3) << "FormDestroy ends the synchronizer once more";
+}
+
+TEST_F(Janela, MissingNameShowsTheMessage) {
+  QString texto;
+  QTimer::singleShot(0, [&] {
+    if (auto* caixa = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      texto = caixa->text();
+      caixa->accept();
+    }
+  });
+  procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  EXPECT_EQ(texto, "Nome do EXE nao configurado");
+  EXPECT_EQ(janela.btnReiniciarSinc()->text(), "Reiniciar sincronizador ");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
