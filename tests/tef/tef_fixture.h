@@ -23,10 +23,11 @@ struct Deadline {};
 
 class TefTest : public ::testing::Test {
  protected:
-  TefTest() {
+  // base: where the test's folders go; the system's temporary folder when empty.
+  explicit TefTest(std::filesystem::path base = {}) {
     std::random_device rd;
-    root_ = std::filesystem::temp_directory_path() /
-            ("tef_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+    if (base.empty()) base = std::filesystem::temp_directory_path();
+    root_ = base / ("tef_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
     std::filesystem::create_directories(root_ / "drive_c" / "Client" / "REQ");
     std::filesystem::create_directories(root_ / "drive_c" / "Client" / "RESP");
     std::filesystem::create_directories(root_ / "drive_c" / "drivezkt");
