@@ -192,7 +192,7 @@ TEST_F(ProcessosReais, BadNamesStartNothing) {
 }
 
 // The guardian's start and restart on the virtual clock, with real processes: every
-// pause also gives them a moment of real time.
+// pause (the one-second wait before the start check) also lasts a real second.
 class GuardiaoReal : public ProcessosReais {
  protected:
   class Tela final : public procguard::Tela {
@@ -209,7 +209,7 @@ class GuardiaoReal : public ProcessosReais {
   void SetUp() override {
     ProcessosReais::SetUp();
     relogio_.addSleepHook(
-        [](int64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+        [](int64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(1000)); });
   }
   void configurar(const std::string& nomeEXE) {
     PastaTemp::gravar(pasta_.em("ConfigGuardian.ini"), "[CONFIG]\r\nnomeEXE=" + nomeEXE + "\r\n");
