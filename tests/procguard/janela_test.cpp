@@ -109,6 +109,25 @@ TEST_F(Janela, MissingNameShowsTheMessage) {
   EXPECT_EQ(janela.btnReiniciarSinc()->text(), "Reiniciar sincronizador ");
 }
 
+TEST_F(Janela, UnwritableFolderShowsTheErrorBox) {
+  configurar("tefsync.exe");
+  procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  janela.ChamarOutrosEXE();
+  std::filesystem::remove_all(pasta_.em("ping"));
+  PastaTemp::gravar(pasta_.em("ping"), "");
+  QString texto;
+  QTimer::singleShot(0, [&] {
+    if (auto* caixa = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      texto = caixa->text();
+      caixa->accept();
+    }
+  });
+  janela.btnReiniciarSinc()->click();
+  EXPECT_TRUE(texto.contains("Restart_em_")) << texto.toStdString();
+  EXPECT_EQ(processos_.encerramentos, 0) << "the restart stops at the record";
+  EXPECT_EQ(processos_.vivos, 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
