@@ -84,59 +84,108 @@ class CrashSweep : public TefTest {
     return bad;
   }
 
-  Scenario scenario{};
-};
-
-TEST_F(CrashSweep, EveryCrashPointEndsFinishedAsDecided) {
-  const Scenario scenarios[] = {
-      {1, Decision::Confirm, "1 payment, confirm"},
-      {1, Decision::Undo, "1 payment, undo"},
-      {1, Decision::None, "1 payment, no decision"},
-      {2, Decision::Confirm, "2 payments, confirm"},
-      {2, Decision::Undo, "2 payments, undo"},
-      {2, Decision::None, "2 payments, no decision"},
-      {3, Decision::Confirm, "3 payments, confirm"},
-      {3, Decision::Undo, "3 payments, undo"},
-      {3, Decision::None, "3 payments, no decision"},
-      {2, Decision::DeclineLast, "2 payments, second declined"},
-      {3, Decision::DeclineLast, "3 payments, third declined"},
-  };
-  int covered = 0;
-  for (const auto& s : scenarios) {
-    scenario = s;
-    // A run without a cut tells how many changes there are and where the decision starts.
+  // Changes of an uncut run, and how many of them come before the decision.
+  std::pair<int, int> reference() {
     fresh();
     int total = 0, atDecision = 0;
     installCounter(&total, -1);
     run(&atDecision, &total);
     plat::setFsOpHook(nullptr);
-    ASSERT_GE(total, atDecision) << s.name;
-
-    // The last point is the run that ends without a cut.
-    for (int k = 1; k <= total + 1; ++k) {
-      fresh();
-      const int status = plat::runInChild([&] {
-        int count = 0;
-        installCounter(&count, k);
-        run(nullptr, &count);
-      });
-      ASSERT_EQ(status, k <= total ? 99 : 0) << s.name << ": crash point " << k;
-
-      // Later, the manager takes whatever was placed and a new run recovers.
-      const bool began = k > atDecision + 1;  // the marker's removal is the first change
-      clock.set({2024, 3, 7, 11, 0, 0, 0});
-      startManager();
-      sim->step();
-      newEngine();
-      ASSERT_EQ(engine->VerificaGerenciadorPadrao(), 0);
-      EXPECT_EQ(engine->Verifica_Transacao_Pendente(), 0) << s.name << " k=" << k;
-      const std::string bad = check(began);
-      EXPECT_EQ(bad, "") << s.name << ": crash before change " << k << " of " << total;
-      ++covered;
-    }
+    return {total, atDecision};
   }
-  std::cout << "[ crash sweep ] " << covered << " crash points covered" << std::endl;
+  int recover(int stopAt, int* count);
+  bool cutSale(int k, int total);
+
+  Scenario scenario{};
+};
+
+// A recovery run that may itself be cut at its stopAt-th change (-1: never).
+int CrashSweep::recover(int stopAt, int* count) {
+  clock.set({2024, 3, 7, 11, 0, 0, 0});
+  startManager();
+  sim->step();  // whatever request was placed is taken
+  newEngine();
+  if (count) installCounter(count, stopAt);
+  const int r =
+      engine->VerificaGerenciadorPadrao() == 0 ? engine->Verifica_Transacao_Pendente() : -1;
+  plat::setFsOpHook(nullptr);
+  return r;
+}
+
+// Sale and decision cut before change k (k past the end: not cut); false when the child
+// did not stop where it should.
+bool CrashSweep::cutSale(int k, int total) {
+  fresh();
+  const int status = plat::runInChild([&] {
+    int count = 0;
+    installCounter(&count, k);
+    run(nullptr, &count);
+  });
+  return status == (k <= total ? 99 : 0);
+}
+
+const Scenario kScenarios[] = {
+    {1, Decision::Confirm, "OnePaymentConfirm"},
+    {1, Decision::Undo, "OnePaymentUndo"},
+    {1, Decision::None, "OnePaymentNoDecision"},
+    {2, Decision::Confirm, "TwoPaymentsConfirm"},
+    {2, Decision::Undo, "TwoPaymentsUndo"},
+    {2, Decision::None, "TwoPaymentsNoDecision"},
+    {3, Decision::Confirm, "ThreePaymentsConfirm"},
+    {3, Decision::Undo, "ThreePaymentsUndo"},
+    {3, Decision::None, "ThreePaymentsNoDecision"},
+    {2, Decision::DeclineLast, "TwoPaymentsSecondDeclined"},
+    {3, Decision::DeclineLast, "ThreePaymentsThirdDeclined"},
+};
+
+class CrashSweepOf : public CrashSweep, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(CrashSweepOf, EveryCrashPointEndsFinishedAsDecided) {
+  scenario = GetParam();
+  const auto [total, atDecision] = reference();
+  int covered = 0;
+  // The last point is the run that ends without a cut.
+  for (int k = 1; k <= total + 1; ++k) {
+    ASSERT_TRUE(cutSale(k, total)) << "crash point " << k << " not reached";
+    const bool began = k > atDecision + 1;  // the marker's removal is the first change
+    EXPECT_EQ(recover(-1, nullptr), 0) << "k=" << k;
+    EXPECT_EQ(check(began), "") << "crash before change " << k << " of " << total;
+    ++covered;
+  }
+  std::cout << "[ crash sweep ] " << scenario.name << ": " << covered << " crash points covered"
+            << std::endl;
   RecordProperty("crash_points", covered);
 }
+
+// The recovery itself cut at every change, then run again: where the sale was left
+// without a decision, or right after its confirmation or undo began.
+TEST_P(CrashSweepOf, RecoveryCutAtEveryChangeIsFinishedByTheNext) {
+  scenario = GetParam();
+  if (scenario.decision == Decision::DeclineLast) GTEST_SKIP() << "nothing left to recover";
+  const auto [total, atDecision] = reference();
+  const int k1 = scenario.decision == Decision::None ? total + 1 : atDecision + 2;
+  const bool began = scenario.decision == Decision::Confirm;
+  ASSERT_TRUE(cutSale(k1, total));
+  int recoveryTotal = 0;
+  recover(-1, &recoveryTotal);
+  int covered = 0;
+  for (int k2 = 1; k2 <= recoveryTotal; ++k2) {
+    ASSERT_TRUE(cutSale(k1, total));
+    const int status = plat::runInChild([&] {
+      int count = 0;
+      recover(k2, &count);
+    });
+    ASSERT_EQ(status, 99) << "recovery crash point " << k2 << " not reached";
+    EXPECT_EQ(recover(-1, nullptr), 0) << "k2=" << k2;
+    EXPECT_EQ(check(began), "") << "recovery cut before change " << k2 << " of " << recoveryTotal;
+    ++covered;
+  }
+  std::cout << "[ crash sweep ] " << scenario.name << ", recovery: " << covered
+            << " crash points covered" << std::endl;
+  RecordProperty("crash_points", covered);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sales, CrashSweepOf, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
