@@ -74,11 +74,26 @@ wait_for 5 window_shown || fail "double click did not show the window"
 win=$(xdotool search --onlyvisible --name '^Guardian de Processos$' | head -n1)
 echo "window: $(xdotool getwindowgeometry "$win" | tr '\n' ' ')"
 
-# "Sair do sistema" is the last item of the tray menu.
-xdotool mousemove "$cx" "$cy" click 3
-sleep 0.7
-xdotool key Up Return
+# The tray menu opens at the cursor; "Sair do sistema" is its last item.
+menu_geometry() {
+  xwininfo -root -tree | sed -nE \
+    's/.*"procguard": \("procguard" "procguard"\) +([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\3 \4 \1 \2/p' |
+    awk '$3 > 60 && $4 > 30 && $4 < 200 { print; found = 1; exit } END { exit !found }'
+}
 gone() { ! kill -0 "$gpid" 2>/dev/null; }
-wait_for 10 gone || fail "guardian still running after Sair do sistema"
+# X events race with a menu still being laid out: the whole gesture may be tried again.
+for attempt in 1 2 3; do
+  xdotool mousemove "$cx" "$cy" click 3
+  wait_for 5 menu_geometry >/dev/null || fail "tray menu did not open"
+  sleep 0.5
+  read -r mx my mw mh < <(menu_geometry)
+  xdotool mousemove $((mx + mw / 2)) $((my + mh - 10))
+  sleep 0.3
+  xdotool click 1
+  if wait_for 5 gone; then break; fi
+  echo "attempt $attempt: menu click not taken"
+  xdotool key Escape
+done
+gone || fail "guardian still running after Sair do sistema"
 ! sync_running || fail "synchronizer outlived the guardian"
 echo "ok"
