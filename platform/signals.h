@@ -8,4 +8,9 @@ void installStopSignals();
 // True once a stop signal arrived.
 bool stopRequested();
 
+// From now on SIGHUP asks the program to reload its settings instead of ending it.
+void installReloadSignal();
+// True once per SIGHUP received since the last call.
+bool takeReloadRequest();
+
 }  // namespace plat

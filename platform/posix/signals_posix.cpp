@@ -9,9 +9,14 @@ namespace plat {
 namespace {
 
 volatile std::sig_atomic_t stopFlag = 0;
+volatile std::sig_atomic_t reloadFlag = 0;
 
 void onStop(int) {
   stopFlag = 1;
+}
+
+void onReload(int) {
+  reloadFlag = 1;
 }
 
 }  // namespace
@@ -27,6 +32,20 @@ void installStopSignals() {
 
 bool stopRequested() {
   return stopFlag != 0;
+}
+
+void installReloadSignal() {
+  struct sigaction sa {};
+  sa.sa_handler = onReload;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  ::sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool takeReloadRequest() {
+  if (reloadFlag == 0) return false;
+  reloadFlag = 0;
+  return true;
 }
 
 }  // namespace plat

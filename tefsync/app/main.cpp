@@ -1,0 +1,27 @@
+// tefsync without a display: the whole service on the clock, its event log on standard
+// output. Reads no arguments; settings and the "ping" folder sit beside the executable.
+#include <cstdlib>
+#include <iostream>
+
+#include "platform/signals.h"
+#include "tefsync/core/HeadlessRunner.h"
+#include "tefsync/core/TfrmPrincipal.h"
+
+int main() {
+  plat::installStopSignals();
+  plat::installReloadSignal();
+  try {
+    tefsync::TfrmPrincipal::Environment env;
+    // An extra trusted CA for a service with a private certificate (and the tests).
+    if (const char* ca = std::getenv("TEFSYNC_CA_FILE")) env.caFile = ca;
+    tefsync::TfrmPrincipal svc(std::move(env));
+    tefsync::HeadlessRunner runner(svc, std::cout, std::cerr);
+    runner.stopRequested = [] { return plat::stopRequested(); };
+    runner.reloadRequested = [] { return plat::takeReloadRequest(); };
+    svc.FormCreate();
+    return runner.run();
+  } catch (const std::exception& e) {
+    std::cerr << "tefsync: " << e.what() << std::endl;
+    return 1;
+  }
+}

@@ -1,0 +1,173 @@
+// The tefsync service object: the state, event log, text buffers and timers that the
+// payment request cycle, the cloud client and the heartbeat work on. No window: a shell
+// (the Qt window or the headless runner) drives its timers and commands.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fiscal/TfrmTEFSelect.h"
+#include "platform/clock.h"
+#include "platform/http.h"
+#include "tef/TfrmTEFSitef.h"
+#include "tef/TfrmTefSitef_XE.h"
+#include "tefsync/settings/TdtmAplicativo.h"
+#include "tefsync/settings/TdtmConfig.h"
+#include "tefsync/settings/TfrmConfig.h"
+
+namespace tefsync {
+
+// One row of the event log.
+struct LogRow {
+  std::string Operacao;
+  plat::DateTime DataHora;  // the Data and Hora columns
+  std::string Mensagem;
+};
+
+// "DD/MM/AAAA HH:MM:SS | Operacao | Mensagem", CR and LF inside a field as \r and \n.
+std::string formatLogLine(const LogRow& row);
+
+// A timer the shell runs: it calls the tick every Interval ms while Enabled. Each switch
+// from off to on (or change of interval) starts the interval over; `armed` counts them.
+struct TimerState {
+  bool Enabled = false;
+  int Interval = 0;
+  uint64_t armed = 0;
+
+  void setEnabled(bool on);
+  void setInterval(int ms);
+};
+
+// Thrown inside a tick when the program is asked to end while the tick waits (the endless
+// decision wait, the engine's waits): the program ends as a power cut would leave it, and
+// pending recovery finishes the transaction at the next start.
+class ProgramEnding : public std::runtime_error {
+ public:
+  ProgramEnding() : std::runtime_error("Programa encerrado") {}
+};
+
+class TfrmPrincipal {
+ public:
+  static constexpr const char* kTitulo = "API de Integracao TEF x Velantra - Versão 2021.801";
+  static constexpr int kStatusTimeoutMs = 3000;
+  // The reports' time-out: bounded, so a cloud that never answers cannot stop the program.
+  static constexpr int kReportTimeoutMs = 60000;
+  static constexpr int kDecisionPauseMs = 5000;
+
+  struct Environment {
+    std::string exeDir;        // with a trailing separator; empty: Path_Do_Executavel
+    std::string configFile;    // empty: configAPI_TEF.ini in exeDir
+    std::string computerName;  // empty: Nome_do_pc
+    std::string caFile;        // extra trusted CA for HTTPS; empty: the system's store
+    std::function<std::unique_ptr<plat::HttpClient>(const std::string& caFile)> makeHttp;
+  };
+
+  explicit TfrmPrincipal(Environment env = {});
+  ~TfrmPrincipal();
+  TfrmPrincipal(const TfrmPrincipal&) = delete;
+  TfrmPrincipal& operator=(const TfrmPrincipal&) = delete;
+
+  // Start-up: the settings, data holders, TEF selection, the dial-up window's folders, the
+  // engine, then Habilita_inicial and the "ping" folder. Set the hooks first.
+  void FormCreate();
+
+  // ---- hooks for the shell ----
+  std::function<void(const LogRow&)> onAddList;  // after each row appended
+  std::function<void()> onRepaint;               // "repaint the grid"
+  // The standard error box. Without one the error goes to the event log only.
+  std::function<void(const std::string& message)> onErrorBox;
+  std::function<void()> onEndRequested;
+  // Asked during the long waits inside a tick; true ends the tick with ProgramEnding.
+  std::function<bool()> endPending;
+
+  // ---- state (zero or empty at creation) ----
+  int64_t uGetAPI = 0;  // local seconds (not wrapping at midnight) of the next poll
+  std::string urlBase;
+  std::string token_de_acesso;
+  std::array<std::string, 6> MatProcesso{};
+  int64_t contaPing = 0;  // local seconds of the last heartbeat check
+  int32_t Status_6_7 = 0;
+  int32_t nroCupom_in = 0;
+  int32_t id_do_processo = 0;
+
+  // ---- event log ----
+  std::vector<LogRow> tblList;
+  bool tblListAberta = false;
+  void addList(const std::string& OperIn, const std::string& MensagemIn = {});
+
+  // ---- text buffers ----
+  std::string mmoDados, memoTef1, memoTef2, memoTef3, mmoRequest, mmoResult;
+
+  // ---- window state ----
+  std::string Caption = "API de integração TEF x Velantra";
+  bool btnguiaTesteVisible = false;
+  bool pageVisible = false;
+  bool endRequested = false;
+
+  // ---- timers ----
+  TimerState timerApi;
+  TimerState timerPing;
+  void habilTimer(const std::string& qualIn, bool HabilitaIn);
+  void Habilita_inicial();
+
+  // Timer ticks and commands as the shell calls them: an error not handled inside ends
+  // the tick and goes to onErrorBox; it never escapes.
+  void timerApiTimer();
+  void timerPingTimer();
+  void SpeedButton1Click();
+  void btnCloseClick();
+  void sairClick();
+  void btnguiaTesteClick();
+
+  // ---- cloud client ----
+  bool get_Status();
+  void Post_Enviar_Dados(const std::string& qualEnvio, const std::string& Valor1);
+  void Gravar_status_API(const std::string& StatusIn);
+  int coleta_retorno_API_6_7();
+
+  // ---- heartbeat ----
+  void Testar_Ping();
+  std::string pingFolder() const;
+
+  // ---- parts created at start-up ----
+  TfrmConfig& frmConfig() { return *frmConfig_; }
+  fiscal::TfrmTEFSelect& frmTEFSelect() { return *frmTEFSelect_; }
+  tef::TfrmTEFSitef& frmTEFSitef() { return *frmTEFSitef_; }
+  const std::string& exeDir() const { return env_.exeDir; }
+  const std::string& computerName() const { return env_.computerName; }
+
+  // The answer files the cycle reads after an approved sale.
+  static constexpr const char* kArqRetorno = "C:\\Client\\BKPINTPOS\\INTPOS.001";
+  static constexpr const char* kArqMulti = "C:\\Client\\BKPINTPOS\\Multi\\INTPOS.00";
+
+ private:
+  void timerApiTimerBody();
+  void carryOutRequest();
+  void waitDecision();
+  void checkEnd();
+  void showError(const std::string& message);
+  template <typename Fn>
+  void guarded(Fn&& fn);
+  plat::HttpResponse send(const std::string& method, const std::string& url,
+                          const std::string& body, long timeoutMs);
+  // The token never reaches the log, standard output or standard error.
+  std::string scrub(std::string message) const;
+  bool testComputer() const { return env_.computerName == "QUADRIX"; }
+
+  Environment env_;
+  std::unique_ptr<plat::HttpClient> http_;
+  std::unique_ptr<TfrmConfig> frmConfig_;
+  std::unique_ptr<TdtmAplicativo> dtmAplicativo_;
+  std::unique_ptr<TdtmConfig> dtmConfig_;
+  std::unique_ptr<fiscal::TfrmTEFSelect> frmTEFSelect_;
+  std::unique_ptr<tef::TfrmTefSitef_XE> frmTefSitef_XE_;
+  std::unique_ptr<tef::TfrmTEFSitef> frmTEFSitef_;
+  bool inTick_ = false;
+};
+
+}  // namespace tefsync
