@@ -170,11 +170,24 @@ TEST_P(RecoveryCrashSweepOf, RecoveryCutAtEveryChangeIsFinishedByTheNext) {
   const int k1 = scenario.decision == Decision::None ? total + 1 : atDecision + 2;
   const bool began = scenario.decision == Decision::Confirm;
   ASSERT_TRUE(cutSale(k1, total));
+  // The state the sale left is kept aside and put back before every cut of the recovery.
+  const std::filesystem::path saved = std::filesystem::path(drive()).parent_path() / "saved";
+  std::filesystem::create_directories(saved);
+  std::filesystem::copy(drive(), saved / "drive_c", std::filesystem::copy_options::recursive);
+  std::filesystem::copy_file(journalPath(), saved / "journal");
+  const auto restore = [&] {
+    engine.reset();
+    sim.reset();
+    std::filesystem::remove_all(drive());
+    std::filesystem::copy(saved / "drive_c", drive(), std::filesystem::copy_options::recursive);
+    std::filesystem::copy_file(saved / "journal", journalPath(),
+                               std::filesystem::copy_options::overwrite_existing);
+  };
   int recoveryTotal = 0;
   recover(-1, &recoveryTotal);
   int covered = 0;
   for (int k2 = 1; k2 <= recoveryTotal; ++k2) {
-    ASSERT_TRUE(cutSale(k1, total));
+    restore();
     const int status = plat::runInChild([&] {
       int count = 0;
       recover(k2, &count);
