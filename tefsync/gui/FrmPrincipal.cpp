@@ -1,0 +1,410 @@
+#include "tefsync/gui/FrmPrincipal.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <exception>
+
+#include "common/funcoes_zkt.h"
+#include "platform/clock.h"
+#include "platform/signals.h"
+
+// Resources of a static library are registered by hand, outside any namespace.
+static void registerGuiResources() {
+  static const bool done = [] {
+    Q_INIT_RESOURCE(tefsync_gui);
+    return true;
+  }();
+  (void)done;
+}
+
+namespace tefsync::gui {
+
+namespace {
+
+QString q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+// A memo shows CR LF line ends as one break.
+QString memoText(const std::string& s) {
+  QString t = q(s);
+  t.replace("\r\n", "\n");
+  t.replace('\r', '\n');
+  return t;
+}
+
+QString twoDigits(int n) {
+  return QString::number(n % 100).rightJustified(2, '0');
+}
+
+}  // namespace
+
+// ---- LogModel ----
+
+int LogModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(svc_.tblList.size());
+}
+
+int LogModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : 4;
+}
+
+QVariant LogModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 ||
+      static_cast<size_t>(index.row()) >= svc_.tblList.size())
+    return {};
+  const LogRow& row = svc_.tblList[static_cast<size_t>(index.row())];
+  const plat::DateTime& d = row.DataHora;
+  switch (index.column()) {
+    case 0:
+      return q(row.Operacao);
+    case 1:
+      return twoDigits(d.day) + "/" + twoDigits(d.month) + "/" +
+             QString::number(d.year).rightJustified(4, '0');
+    case 2:
+      return twoDigits(d.hour) + ":" + twoDigits(d.minute) + ":" + twoDigits(d.second);
+    case 3:
+      return q(row.Mensagem);
+    default:
+      return {};
+  }
+}
+
+QVariant LogModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Vertical) return section + 1;
+  static const char* const names[] = {"Operacao", "Data", "Hora", "Mensagem"};
+  if (section < 0 || section > 3) return {};
+  return QString(names[section]);
+}
+
+void LogModel::refresh() {
+  beginResetModel();
+  endResetModel();
+}
+
+// ---- FrmPrincipal ----
+
+FrmPrincipal::FrmPrincipal(TfrmPrincipal& svc, const std::string& applicationTitle,
+                           std::ostream& out, std::ostream& err)
+    : svc_(svc), out_(out), err_(err) {
+  registerGuiResources();
+  setObjectName("TfrmPrincipal");
+  setWindowTitle(q(svc_.Caption));
+  setWindowIcon(QIcon(":/MAINICON"));
+  resize(692, 571);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+  buildControls();
+
+  inputBox = [](QWidget* parent, const QString& caption,
+                const QString& prompt) -> std::optional<QString> {
+    QInputDialog box(parent);
+    box.setWindowTitle(caption);
+    box.setLabelText(prompt);
+    box.setInputMode(QInputDialog::TextInput);
+    box.setTextValue(QString());
+    box.setWindowModality(Qt::ApplicationModal);
+    if (box.exec() != QDialog::Accepted) return std::nullopt;
+    return box.textValue();
+  };
+  errorBox = [this](QWidget*, const QString& message) {
+    QMessageBox::critical(isVisible() ? this : nullptr, QGuiApplication::applicationDisplayName(),
+                          message);
+  };
+
+  // The tray icon comes first; the window stays hidden.
+  restaura_ = PopupMenu1_.addAction("Restaurar programa - Norvanta");
+  restaura_->setObjectName("restaura");
+  PopupMenu1_.addSeparator();
+  sair_ = PopupMenu1_.addAction("Sair do sistema");
+  sair_->setObjectName("sair");
+  PopupMenu1_.setObjectName("PopupMenu1");
+  connect(restaura_, &QAction::triggered, this, &FrmPrincipal::restauraClick);
+  connect(sair_, &QAction::triggered, this, &FrmPrincipal::sairClick);
+  tray_.setIcon(QIcon(":/MAINICON"));
+  tray_.setToolTip(q(applicationTitle));
+  tray_.setContextMenu(&PopupMenu1_);
+  connect(&tray_, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick) restauraClick();
+          });
+  tray_.show();
+
+  svc_.onAddList = [this](const LogRow& row) { out_ << formatLogLine(row) << std::endl; };
+  svc_.onRepaint = [this] {
+    model_->refresh();
+    if (isVisible()) {
+      GridList_->scrollToBottom();
+      refreshBuffers();
+      repaint();
+    }
+  };
+  // Shown once the tick or command that raised it has ended, so the heartbeat ticks
+  // still run while the box is open.
+  svc_.onErrorBox = [this](const std::string& message) {
+    err_ << "tefsync: " << message << std::endl;
+    pendingErrors_.push_back(message);
+    QTimer::singleShot(0, this, &FrmPrincipal::showPendingErrors);
+  };
+  svc_.onEndRequested = [] { QCoreApplication::quit(); };
+  svc_.endPending = [] { return plat::stopRequested(); };
+
+  connect(&timerApi_, &QTimer::timeout, this, [this] {
+    svc_.timerApiTimer();
+    afterTick(timerApi_, svc_.timerApi, apiArmed_);
+    syncFromService();
+  });
+  connect(&timerPing_, &QTimer::timeout, this, [this] {
+    svc_.timerPingTimer();
+    afterTick(timerPing_, svc_.timerPing, pingArmed_);
+    syncFromService();
+  });
+  // A stop signal takes the path of "Sair do sistema".
+  stopSignal_.setInterval(200);
+  connect(&stopSignal_, &QTimer::timeout, this, [this] {
+    if (plat::stopRequested()) {
+      stopSignal_.stop();
+      sairClick();
+    }
+  });
+  stopSignal_.start();
+
+  svc_.FormCreate();
+  frmConfig_ = new FrmConfig(svc_.frmConfig(), this);
+  syncFromService();
+}
+
+FrmPrincipal::~FrmPrincipal() {
+  timerApi_.stop();
+  timerPing_.stop();
+  stopSignal_.stop();
+  tray_.hide();
+  // The service may outlive the window.
+  svc_.onAddList = nullptr;
+  svc_.onRepaint = nullptr;
+  svc_.onErrorBox = nullptr;
+  svc_.onEndRequested = nullptr;
+  svc_.endPending = nullptr;
+}
+
+void FrmPrincipal::buildControls() {
+  auto iconButton = [this](const char* name, const char* icon, const char* hint) {
+    auto* b = new QToolButton(this);
+    b->setObjectName(name);
+    b->setIcon(QIcon(icon));
+    b->setIconSize(QSize(28, 28));
+    b->setFixedSize(40, 40);
+    b->setToolTip(QString::fromUtf8(hint));
+    return b;
+  };
+  auto textButton = [this](const char* name, const char* text, const char* hint, int width) {
+    auto* b = new QToolButton(this);
+    b->setObjectName(name);
+    b->setText(QString::fromUtf8(text));
+    b->setToolTip(QString::fromUtf8(hint));
+    b->setFixedSize(width, 40);
+    return b;
+  };
+  btnClose_ = iconButton("btnClose", ":/icons/close", "Fecha sincronizador");
+  btnConfig_ = iconButton("btnConfig", ":/icons/config", "Configurações");
+  SpeedButton1_ = textButton("SpeedButton1", "ADM - Sitef", "Configurações", 110);
+  btnguiaTeste_ = textButton("btnguiaTeste", "Guia de testes", "Enviar vendas pedentes", 120);
+  btnguiaTeste_->setVisible(false);
+  connect(btnClose_, &QToolButton::clicked, this, &FrmPrincipal::btnCloseClick);
+  connect(btnConfig_, &QToolButton::clicked, this, &FrmPrincipal::btnConfigClick);
+  connect(SpeedButton1_, &QToolButton::clicked, this, &FrmPrincipal::SpeedButton1Click);
+  connect(btnguiaTeste_, &QToolButton::clicked, this, &FrmPrincipal::btnguiaTesteClick);
+
+  auto* top = new QHBoxLayout;
+  top->setSpacing(6);
+  for (QToolButton* b : {btnClose_, btnConfig_, SpeedButton1_, btnguiaTeste_}) top->addWidget(b);
+  top->addStretch(1);
+
+  GridList_ = new QTableView(this);
+  GridList_->setObjectName("GridList");
+  model_ = new LogModel(svc_, GridList_);
+  GridList_->setModel(model_);
+  GridList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  GridList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  GridList_->verticalHeader()->setVisible(false);
+  GridList_->verticalHeader()->setDefaultSectionSize(20);
+  GridList_->setColumnWidth(0, 180);
+  GridList_->setColumnWidth(1, 80);
+  GridList_->setColumnWidth(2, 64);
+  GridList_->horizontalHeader()->setStretchLastSection(true);
+
+  auto memo = [](const char* name) {
+    auto* m = new QPlainTextEdit;
+    m->setObjectName(name);
+    m->setReadOnly(true);
+    return m;
+  };
+  page_ = new QTabWidget(this);
+  page_->setObjectName("page");
+  auto* dados = new QWidget;
+  auto* dadosGrid = new QGridLayout(dados);
+  mmoDados_ = memo("mmoDados");
+  memoTef1_ = memo("memoTef1");
+  memoTef2_ = memo("memoTef2");
+  memoTef3_ = memo("memoTef3");
+  dadosGrid->addWidget(mmoDados_, 0, 0);
+  dadosGrid->addWidget(memoTef1_, 0, 1);
+  dadosGrid->addWidget(memoTef2_, 1, 0);
+  dadosGrid->addWidget(memoTef3_, 1, 1);
+  page_->addTab(dados, "dados de envio");
+  auto* guia = new QWidget;
+  auto* guiaGrid = new QGridLayout(guia);
+  mmoRequest_ = memo("mmoRequest");
+  mmoResult_ = memo("mmoResult");
+  guiaGrid->addWidget(new QLabel("Request"), 0, 0);
+  guiaGrid->addWidget(new QLabel("Result"), 0, 1);
+  guiaGrid->addWidget(mmoRequest_, 1, 0);
+  guiaGrid->addWidget(mmoResult_, 1, 1);
+  page_->addTab(guia, "Guia de testes");
+  page_->setVisible(false);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(8, 8, 8, 8);
+  layout->addLayout(top);
+  layout->addWidget(GridList_, 3);
+  layout->addWidget(page_, 2);
+}
+
+QPlainTextEdit* FrmPrincipal::buffer(const char* name) const {
+  return findChild<QPlainTextEdit*>(name);
+}
+
+void FrmPrincipal::syncTimer(QTimer& qt, const TimerState& st, uint64_t& seenArmed) {
+  if (!st.Enabled) {
+    qt.stop();
+  } else if (!qt.isActive() || seenArmed != st.armed || qt.interval() != st.Interval) {
+    qt.start(st.Interval);
+  }
+  seenArmed = st.armed;
+}
+
+void FrmPrincipal::afterTick(QTimer& qt, const TimerState& st, uint64_t& seenArmed) {
+  // The next tick comes one interval after this one ended.
+  if (st.Enabled)
+    qt.start(st.Interval);
+  else
+    qt.stop();
+  seenArmed = st.armed;
+}
+
+void FrmPrincipal::syncTimers() {
+  syncTimer(timerApi_, svc_.timerApi, apiArmed_);
+  syncTimer(timerPing_, svc_.timerPing, pingArmed_);
+}
+
+void FrmPrincipal::refreshBuffers() {
+  const std::pair<QPlainTextEdit*, const std::string*> pairs[] = {
+      {mmoDados_, &svc_.mmoDados}, {memoTef1_, &svc_.memoTef1},     {memoTef2_, &svc_.memoTef2},
+      {memoTef3_, &svc_.memoTef3}, {mmoRequest_, &svc_.mmoRequest}, {mmoResult_, &svc_.mmoResult},
+  };
+  for (const auto& [memo, text] : pairs) {
+    const QString t = memoText(*text);
+    if (memo->toPlainText() != t) memo->setPlainText(t);
+  }
+}
+
+void FrmPrincipal::syncFromService() {
+  syncTimers();
+  setWindowTitle(q(svc_.Caption));
+  btnguiaTeste_->setVisible(svc_.btnguiaTesteVisible);
+  page_->setVisible(svc_.pageVisible);
+  refreshBuffers();
+  model_->refresh();
+}
+
+bool FrmPrincipal::event(QEvent* e) {
+  if (e->type() == QEvent::WindowActivate && !gateOpen_) {
+    svc_.Habilita_inicial();
+    syncFromService();
+  }
+  return QWidget::event(e);
+}
+
+void FrmPrincipal::closeEvent(QCloseEvent* e) {
+  // Closing only hides; the service goes on in the tray.
+  e->ignore();
+  hide();
+}
+
+void FrmPrincipal::restauraClick() {
+  showNormal();
+  raise();
+  activateWindow();
+  // Showing activates the window; without a window manager that may not happen, and the
+  // settings are re-read in any case.
+  if (!gateOpen_) {
+    svc_.Habilita_inicial();
+    syncFromService();
+  }
+}
+
+void FrmPrincipal::btnConfigClick() {
+  if (gateOpen_) return;
+  gateOpen_ = true;
+  try {
+    svc_.habilTimer("API", false);
+    syncTimers();
+    const plat::DateTime today = plat::clock().now();
+    const std::string expected = zkt::Calcula_senha_do_dia("", today, svc_.computerName());
+    const QString prompt =
+        QString("Informe a senha do dia: ") + q(zkt::Formata_Data("DD/MM/AA", today));
+    const std::optional<QString> answer = inputBox(this, "Senha do dia", prompt);
+    if (answer && answer->toStdString() == expected) {
+      frmConfig_->exec();
+      svc_.Habilita_inicial();
+    }
+  } catch (const std::exception& e) {
+    svc_.onErrorBox(e.what());
+  }
+  svc_.habilTimer("API", true);
+  gateOpen_ = false;
+  syncFromService();
+}
+
+void FrmPrincipal::SpeedButton1Click() {
+  svc_.SpeedButton1Click();
+  syncFromService();
+}
+
+void FrmPrincipal::btnguiaTesteClick() {
+  svc_.btnguiaTesteClick();
+  syncFromService();
+}
+
+void FrmPrincipal::btnCloseClick() {
+  svc_.btnCloseClick();
+}
+
+void FrmPrincipal::sairClick() {
+  svc_.sairClick();
+}
+
+void FrmPrincipal::showPendingErrors() {
+  if (showingError_) return;
+  showingError_ = true;
+  while (!pendingErrors_.empty()) {
+    const std::string message = pendingErrors_.front();
+    pendingErrors_.pop_front();
+    if (errorBox) errorBox(this, q(message));
+  }
+  showingError_ = false;
+  syncFromService();
+}
+
+}  // namespace tefsync::gui

@@ -1,0 +1,137 @@
+// The main window "TfrmPrincipal" with its tray icon: shows the service object's state
+// (event log, text buffers, title) and forwards commands and timer ticks to it. The
+// service's TimerState decides when the two QTimers run.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "tefsync/core/TfrmPrincipal.h"
+#include "tefsync/gui/FrmConfig.h"
+
+namespace tefsync::gui {
+
+// The event log as the grid shows it: the service's rows, read live.
+class LogModel final : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit LogModel(const TfrmPrincipal& svc, QObject* parent = nullptr)
+      : QAbstractTableModel(parent), svc_(svc) {}
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  // The rows changed behind the model's back (append, or the log emptied at 1001 rows).
+  void refresh();
+
+ private:
+  const TfrmPrincipal& svc_;
+};
+
+class FrmPrincipal final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Sets the service's hooks and runs its FormCreate: the tray icon appears, the window
+  // stays hidden and both timers start.
+  FrmPrincipal(TfrmPrincipal& svc, const std::string& applicationTitle, std::ostream& out,
+               std::ostream& err);
+  ~FrmPrincipal() override;
+
+  // The modal text-input box: caption, prompt; the typed text, or nothing when cancelled.
+  // Replaceable so tests can answer it.
+  std::function<std::optional<QString>(QWidget* parent, const QString& caption,
+                                       const QString& prompt)>
+      inputBox;
+  // The standard error box; replaceable for tests.
+  std::function<void(QWidget* parent, const QString& message)> errorBox;
+
+  TfrmPrincipal& svc() { return svc_; }
+  QSystemTrayIcon& tray() { return tray_; }
+  QMenu& PopupMenu1() { return PopupMenu1_; }
+  QAction* restaura() const { return restaura_; }
+  QAction* sair() const { return sair_; }
+  QToolButton* btnClose() const { return btnClose_; }
+  QToolButton* btnConfig() const { return btnConfig_; }
+  QToolButton* SpeedButton1() const { return SpeedButton1_; }
+  QToolButton* btnguiaTeste() const { return btnguiaTeste_; }
+  QTableView* GridList() const { return GridList_; }
+  QTabWidget* page() const { return page_; }
+  QPlainTextEdit* buffer(const char* name) const;
+  FrmConfig& frmConfig() { return *frmConfig_; }
+  QTimer& timerApi() { return timerApi_; }
+  QTimer& timerPing() { return timerPing_; }
+
+  // Commands.
+  void restauraClick();
+  void btnConfigClick();
+  void SpeedButton1Click();
+  void btnguiaTesteClick();
+  void btnCloseClick();
+  void sairClick();
+
+  // Mirrors the service: timers, title, test-guide controls, buffers and grid.
+  void syncFromService();
+
+ protected:
+  bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void buildControls();
+  void syncTimers();
+  void syncTimer(QTimer& qt, const TimerState& st, uint64_t& seenArmed);
+  void afterTick(QTimer& qt, const TimerState& st, uint64_t& seenArmed);
+  void showPendingErrors();
+  void refreshBuffers();
+
+  TfrmPrincipal& svc_;
+  std::ostream& out_;
+  std::ostream& err_;
+  QSystemTrayIcon tray_;
+  QMenu PopupMenu1_;
+  QAction* restaura_ = nullptr;
+  QAction* sair_ = nullptr;
+  QToolButton* btnClose_ = nullptr;
+  QToolButton* btnConfig_ = nullptr;
+  QToolButton* SpeedButton1_ = nullptr;
+  QToolButton* btnguiaTeste_ = nullptr;
+  QTableView* GridList_ = nullptr;
+  LogModel* model_ = nullptr;
+  QTabWidget* page_ = nullptr;
+  QPlainTextEdit* mmoDados_ = nullptr;
+  QPlainTextEdit* memoTef1_ = nullptr;
+  QPlainTextEdit* memoTef2_ = nullptr;
+  QPlainTextEdit* memoTef3_ = nullptr;
+  QPlainTextEdit* mmoRequest_ = nullptr;
+  QPlainTextEdit* mmoResult_ = nullptr;
+  FrmConfig* frmConfig_ = nullptr;
+  QTimer timerApi_;
+  QTimer timerPing_;
+  QTimer stopSignal_;
+  uint64_t apiArmed_ = 0;
+  uint64_t pingArmed_ = 0;
+  // While the access-code prompt or the settings dialog is open, activations must not
+  // switch the poll timer back on.
+  bool gateOpen_ = false;
+  bool showingError_ = false;
+  std::deque<std::string> pendingErrors_;
+};
+
+}  // namespace tefsync::gui
