@@ -307,11 +307,13 @@ void CloudMock::handle(const httplib::Request& req, httplib::Response& res) {
     std::this_thread::sleep_for(std::chrono::milliseconds(fault.delayMs));
   } else if (faulty && fault.kind == "http500") {
     res.status = 500;
-    res.set_content(R"({"code":500,"message":"Erro interno"})", kJson);
+    res.set_content(fault.body.empty() ? R"({"code":500,"message":"Erro interno"})" : fault.body,
+                    kJson);
     return;
   } else if (faulty && fault.kind == "notjson") {
     res.status = 200;
-    res.set_content("<html><body>Bad Gateway</body></html>", "text/html");
+    res.set_content(fault.body.empty() ? "<html><body>Bad Gateway</body></html>" : fault.body,
+                    "text/html");
     return;
   } else if (faulty && fault.kind == "code_as_text" && out.contains("code")) {
     out["code"] = std::to_string(out["code"].get<int>());
@@ -335,6 +337,7 @@ Json CloudMock::admin(const std::string& command, const Json& args) {
     f.endpoint = args.value("endpoint", std::string("any"));
     f.count = args.value("count", 1);
     f.delayMs = args.value("delay_ms", 5000);
+    f.body = args.value("body", std::string());
     static const char* const kinds[] = {"delay", "http500", "notjson", "code_as_text",
                                         "third_member"};
     if (std::find(std::begin(kinds), std::end(kinds), f.kind) == std::end(kinds))

@@ -34,10 +34,19 @@ struct RecordedRequest {
 
 // One fault, applied to the next `count` matching requests (-1: until cleared).
 struct Fault {
-  std::string kind;              // "delay", "http500", "notjson", "code_as_text", "third_member"
-  std::string endpoint = "any";  // "get", "status", "retorno", "verifica" or "any"
-  int count = 1;
-  int delayMs = 5000;
+  Fault(std::string kind_ = {}, std::string endpoint_ = "any", int count_ = 1, int delayMs_ = 5000,
+        std::string body_ = {})
+      : kind(std::move(kind_)),
+        endpoint(std::move(endpoint_)),
+        count(count_),
+        delayMs(delayMs_),
+        body(std::move(body_)) {}
+
+  std::string kind;      // "delay", "http500", "notjson", "code_as_text", "third_member"
+  std::string endpoint;  // "get", "status", "retorno", "verifica" or "any"
+  int count;
+  int delayMs;
+  std::string body;  // "http500" and "notjson": this body instead of the usual one
 };
 
 struct Options {
