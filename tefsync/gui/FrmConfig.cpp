@@ -51,7 +51,8 @@ FrmConfig::FrmConfig(TfrmConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(c
   auto* nota =
       new QLabel("Se Id Caixa for igual 0, funciona para todos, senao informar o ID...", this);
   nota->setObjectName("lblNotaIdCaixa");
-  nota->setGeometry(326, 176, 390, 24);
+  nota->setWordWrap(true);
+  nota->setGeometry(326, 170, 390, 36);
   urlBase_ = addField("urlBase", "URL Base:", 16, 212, 480);
   timerApi_ = addField("timerApi", "Timer API ( segundos )", 16, 248, 100);
 
