@@ -260,7 +260,7 @@ JournalView readJournal(const std::string& path) {
     std::vector<std::string> v;
     for (const auto& x : f) v.push_back(unescape(x));
     if (v[0] == "REQ" && v.size() >= 5) {
-      view.requests.push_back({v[1], v[2], v[3], v[4]});
+      view.requests.push_back({v[1], v[2], v[3], v[4], v.size() > 5 ? v[5] : std::string()});
       const auto& r = view.requests.back();
       if ((r.op == "CNF" || r.op == "NCN") && r.action == "ack") {
         bool found = false;
@@ -393,7 +393,7 @@ void Simulator::handle(const std::string& requestBytes) {
   if (action == "approve") nsu = std::to_string(100000 + ++approvals_);
   if (action == "decline") nsu.clear();
   // The journal comes first: whatever the engine sees afterwards is on record.
-  journal({"REQ", op, id, nsu, action});
+  journal({"REQ", op, id, nsu, action, plat::cp1252ToUtf8(requestBytes)});
   if (action == "approve")
     journal({"TXN", nsu, id, op, field("003-000"), rule.receiptLines > 0 ? "1" : "0"});
 
@@ -411,6 +411,8 @@ void Simulator::handle(const std::string& requestBytes) {
   const std::string bytes = rule.rawAnswer ? *rule.rawAnswer
                                            : answer(rule, op, id, field("002-000"),
                                                     field("003-000"), nsu, action == "approve");
+  // The answer as written, so a test can compare what the cloud was sent with it.
+  journal({"ANS", nsu, id, plat::cp1252ToUtf8(bytes)});
   events_.push_back({answerAt, ansPath, bytes});
 }
 

@@ -26,6 +26,11 @@
 //
 // A request that no rule matches is acknowledged and, for transactions, approved with two
 // receipt lines. Rules of one kind are used in file order.
+//
+// Journal: one record a line, fields separated by tabs (tab, CR, LF and backslash escaped):
+//   REQ <op> <id> <nsu> <action> <request text>
+//   TXN <nsu> <id> <op> <cents> <1 when it has receipt lines, else 0>
+//   ANS <nsu> <id> <answer text>
 #pragma once
 
 #include <cstdint>
@@ -68,6 +73,7 @@ struct JournalRequest {
   std::string id;      // 001-000
   std::string nsu;     // 012-000 of a CNF or NCN; the new NSU of an approved transaction
   std::string action;  // what the manager did: ack, approve, decline, noack, ackonly
+  std::string raw;     // the request as received (CR LF kept)
 };
 
 struct Transaction {
