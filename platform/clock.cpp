@@ -83,8 +83,8 @@ void VirtualClock::sleepMs(int64_t ms) {
   // A copy: a hook may add or remove hooks while it runs.
   const auto hooks = hooks_;
   for (const auto& [id, hook] : hooks) {
-    const bool stillRegistered =
-        std::any_of(hooks_.begin(), hooks_.end(), [id](const auto& h) { return h.first == id; });
+    const bool stillRegistered = std::any_of(hooks_.begin(), hooks_.end(),
+                                             [hid = id](const auto& h) { return h.first == hid; });
     if (stillRegistered) hook(ms);
   }
 }

@@ -218,6 +218,9 @@ bool isWindowsPath(std::string_view path) {
 }
 
 std::string nativePath(std::string_view path) {
+  // The system's calls see a path up to its first NUL; map only that, or a ".." behind the
+  // NUL would survive the mapping and climb out of the drive.
+  path = path.substr(0, path.find('\0'));
   if (!isWindowsPath(path)) return std::string(path);
   const std::string base = driveFolder(path[0]);
   std::vector<std::string> parts;

@@ -37,6 +37,21 @@ TEST_F(FsTest, WindowsPathsResolveCaseInsensitivelyAgainstExistingFolders) {
   for (const auto& c : cases) EXPECT_EQ(plat::nativePath(c.windows), c.native) << c.windows;
 }
 
+TEST_F(FsTest, APathEndsAtItsFirstNulAndNeverLeavesTheDrive) {
+  using namespace std::string_literals;
+  struct Case {
+    std::string path;
+    std::string native;
+  };
+  const Case cases[] = {
+      {"C:\\CLIENT\\..\0\\x"s, drive.drive()},
+      {"C:C:\\..\\..\0\0\\.\\y"s, drive.drive()},
+      {"C:\\x\0..\\..\\..\\etc"s, drive.at("x")},
+      {"/tmp/a\0/../b"s, "/tmp/a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(plat::nativePath(c.path), c.native) << c.path;
+}
+
 TEST_F(FsTest, AnExactMatchWinsOverOtherCaseVariants) {
   fs::create_directories(drive.at("client"));
   fs::create_directories(drive.at("CLIENT"));
