@@ -1,13 +1,27 @@
-// tefsync without a display: the whole service on the clock, its event log on standard
-// output. Reads no arguments; settings and the "ping" folder sit beside the executable.
+// tefsync: in the tray when a display is present, otherwise headless (the whole service on
+// the clock). The event log goes to standard output in both modes. Reads no arguments;
+// settings and the "ping" folder sit beside the executable.
 #include <cstdlib>
 #include <iostream>
 
 #include "platform/signals.h"
 #include "tefsync/core/HeadlessRunner.h"
 #include "tefsync/core/TfrmPrincipal.h"
+#ifdef TEFSYNC_HAS_GUI
+#include "tefsync/gui/desktop.h"
+#endif
 
-int main() {
+int main(int argc, char** argv) {
+#ifdef TEFSYNC_HAS_GUI
+  if (tefsync::gui::displayAvailable()) {
+    tefsync::TfrmPrincipal::Environment env;
+    if (const char* ca = std::getenv("TEFSYNC_CA_FILE")) env.caFile = ca;
+    return tefsync::gui::runDesktop(argc, argv, std::move(env));
+  }
+#else
+  (void)argc;
+  (void)argv;
+#endif
   plat::installStopSignals();
   plat::installReloadSignal();
   try {
