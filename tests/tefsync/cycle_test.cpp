@@ -219,18 +219,37 @@ TEST_F(Cycle, DeclinedSaleSendsTheOperatorMessages) {
   EXPECT_EQ(cloudStatus(id), 4);
 }
 
-TEST_F(Cycle, AmountThatDoesNotConvertEndsTheTickAndStopsPolling) {
+TEST_F(Cycle, ErrorEndsTheTickAndStopsPollingUntilHabilitaInicial) {
+  struct Case {
+    const char* amount;
+    bool blockBackup;   // a folder where the engine keeps the manager's answer
+    const char* error;  // start of the error text
+    size_t managerTransactions;
+  } cases[] = {
+      {"1.234,56", false, "'1,234,56' is not a valid floating point value", 0},
+      {"25,90", true, "Arquivo ", 1},  // an error inside the engine
+  };
   startManager();
   start();
-  addRequest(57, {{"CRT", "1.234,56"}});
-  poll();
-  EXPECT_EQ(log(), (Lines{GS, AT, S1, S3, AG}));
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0], "'1,234,56' is not a valid floating point value");
-  EXPECT_FALSE(svc->timerApi.Enabled);  // until Habilita_inicial
-  EXPECT_TRUE(journal().transactions.empty());
-  svc->Habilita_inicial();
-  EXPECT_TRUE(svc->timerApi.Enabled);
+  int id = 57;
+  for (const Case& c : cases) {
+    svc->tblList.clear();
+    errors.clear();
+    addRequest(id, {{"CRT", c.amount}});
+    if (c.blockBackup) fs::create_directories(drive("Client/BKPINTPOS/INTPOS.001/x"));
+    poll();
+    fs::remove_all(drive("Client/BKPINTPOS/INTPOS.001"));
+    EXPECT_EQ(log(), (Lines{GS, AT, S1, S3, AG})) << c.amount;
+    ASSERT_EQ(errors.size(), 1u) << c.amount;
+    EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
+    EXPECT_FALSE(svc->timerApi.Enabled);  // until Habilita_inicial
+    EXPECT_TRUE(svc->timerPing.Enabled);  // the heartbeat goes on
+    EXPECT_EQ(cloudStatus(id), 3);
+    EXPECT_EQ(journal().transactions.size(), c.managerTransactions);
+    svc->Habilita_inicial();
+    EXPECT_TRUE(svc->timerApi.Enabled);
+    ++id;
+  }
 }
 
 TEST_F(Cycle, NoOpenRequestLogsNothing) {
