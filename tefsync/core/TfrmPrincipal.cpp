@@ -147,20 +147,29 @@ void TfrmPrincipal::Habilita_inicial() {
 }
 
 template <typename Fn>
-void TfrmPrincipal::guarded(Fn&& fn) {
-  if (inTick_) return;  // a shell must not re-enter a running tick
-  inTick_ = true;
+void TfrmPrincipal::guarded(bool exclusive, Fn&& fn) {
+  // A poll or a sale must not start inside another (a shell's nested event loop).
+  if (exclusive && inTick_) return;
+  const bool outer = !inTick_;
+  if (exclusive) inTick_ = true;
+  std::string error;
+  bool failed = false;
+  bool ending = false;
   try {
     fn();
   } catch (const ProgramEnding&) {
-    endRequested = true;
-    if (onEndRequested) onEndRequested();
+    ending = true;
   } catch (const std::exception& e) {
-    showError(e.what());
+    failed = true;
+    error = e.what();
   } catch (...) {
-    showError("Erro desconhecido");
+    failed = true;
+    error = "Erro desconhecido";
   }
-  inTick_ = false;
+  if (exclusive && outer) inTick_ = false;
+  // The box comes after the tick has ended: the heartbeat ticks while it is open.
+  if (failed) showError(error);
+  if (ending) btnCloseClick();
 }
 
 void TfrmPrincipal::showError(const std::string& message) {
@@ -186,15 +195,15 @@ std::string TfrmPrincipal::scrub(std::string message) const {
 }
 
 void TfrmPrincipal::timerApiTimer() {
-  guarded([this] { timerApiTimerBody(); });
+  guarded(true, [this] { timerApiTimerBody(); });
 }
 
 void TfrmPrincipal::timerPingTimer() {
-  guarded([this] { Testar_Ping(); });
+  guarded(false, [this] { Testar_Ping(); });
 }
 
 void TfrmPrincipal::SpeedButton1Click() {
-  guarded([this] {
+  guarded(true, [this] {
     if (!frmConfig_->chkTefSitef) return;
     frmTEFSelect_->temTefSitef = true;
     addList("ADm - Sitef");

@@ -152,7 +152,7 @@ class TfrmPrincipal {
   void checkEnd();
   void showError(const std::string& message);
   template <typename Fn>
-  void guarded(Fn&& fn);
+  void guarded(bool exclusive, Fn&& fn);
   plat::HttpResponse send(const std::string& method, const std::string& url,
                           const std::string& body, long timeoutMs);
   // The token never reaches the log, standard output or standard error.

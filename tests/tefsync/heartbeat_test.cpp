@@ -123,6 +123,22 @@ TEST_F(Heartbeat, AnswerThatCannotBeWrittenDoesNotEndTheSale) {
   EXPECT_TRUE(logged);
 }
 
+TEST_F(Heartbeat, AnsweredWhileTheErrorBoxIsOpen) {
+  startManager();
+  start();
+  addRequest(57, {{"CRT", "1.234,56"}});
+  bool answeredInBox = false;
+  svc->onErrorBox = [&](const std::string&) {
+    // A window shell's box runs a nested event loop; the heartbeat timer ticks in it.
+    leaveTest();
+    clock.advanceMs(20000);
+    svc->timerPingTimer();
+    answeredInBox = answered();
+  };
+  poll();
+  EXPECT_TRUE(answeredInBox);
+}
+
 class Runner : public Heartbeat {
  protected:
   void startRunner(Settings s = Settings()) {
