@@ -432,6 +432,20 @@ TEST_F(Shell, ActivationRereadsTheFileAndClosingHides) {
   EXPECT_TRUE(w.isVisible());
 }
 
+TEST_F(Shell, ActivationWhileTheDialogIsOpenKeepsPollingOff) {
+  FrmPrincipal& w = open();
+  w.restauraClick();
+  throughSettings([&](FrmConfig*) {
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&w, &activate);
+    emit w.tray().activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_FALSE(svc_->timerApi.Enabled);
+    EXPECT_FALSE(w.timerApi().isActive());
+    w.btnConfigClick();  // a second gate does not open over the first
+  });
+  EXPECT_TRUE(w.timerApi().isActive());
+}
+
 TEST_F(Shell, EndCommands) {
   struct Case {
     const char* name;
@@ -495,15 +509,20 @@ TEST_F(Shell, AdmSitef) {
 TEST_F(Shell, PollErrorShowsTheBoxAndLeavesPollingOff) {
   FrmPrincipal& w = open();
   QStringList shown;
+  bool heartbeat = false;
   w.errorBox = [&](QWidget*, const QString& message) {
     shown << message;
     EXPECT_FALSE(w.timerApi().isActive()) << "no poll while the box is open";
+    // The box comes after the failed tick has ended, so the heartbeat ticks run.
+    heartbeat = heartbeatAnswered();
   };
   unexpected_ = true;
+  fastHeartbeat();
   svc_->timerApi.setInterval(0);
   w.syncFromService();
   ASSERT_TRUE(spinUntil([&] { return !shown.isEmpty(); }));
   EXPECT_EQ(shown.size(), 1);
+  EXPECT_TRUE(heartbeat);
   EXPECT_FALSE(w.timerApi().isActive()) << "the poll timer stays off after the box";
   EXPECT_FALSE(svc_->timerApi.Enabled);
   EXPECT_TRUE(w.timerPing().isActive());
