@@ -105,11 +105,10 @@ void TfrmPrincipal::FormCreate() {
     plat::createDir(dir);
   frmTefSitef_XE_ = std::make_unique<tef::TfrmTefSitef_XE>();
   frmTEFSitef_ = std::make_unique<tef::TfrmTEFSitef>(*frmTefSitef_XE_, *frmTEFSelect_);
-  // The engine waits with plain pauses; the heartbeat is answered from them.
-  frmTEFSitef_->idleHook = [this] {
-    checkEnd();
-    Testar_Ping();
-  };
+  // The engine waits with plain pauses; the heartbeat is answered from them. An end
+  // request waits for the exchange with the manager to finish (the decision wait honours
+  // it), so nothing is left half sent.
+  frmTEFSitef_->idleHook = [this] { Testar_Ping(); };
 
   Habilita_inicial();
   uGetAPI = 0;

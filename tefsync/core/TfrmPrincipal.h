@@ -43,9 +43,9 @@ struct TimerState {
   void setInterval(int ms);
 };
 
-// Thrown inside a tick when the program is asked to end while the tick waits (the endless
-// decision wait, the engine's waits): the program ends as a power cut would leave it, and
-// pending recovery finishes the transaction at the next start.
+// Thrown inside a tick when the program is asked to end during the decision wait, which has
+// no limit: the approved sale keeps its pending marker and the next pending recovery
+// undoes it.
 class ProgramEnding : public std::runtime_error {
  public:
   ProgramEnding() : std::runtime_error("Programa encerrado") {}
@@ -82,7 +82,7 @@ class TfrmPrincipal {
   // The standard error box. Without one the error goes to the event log only.
   std::function<void(const std::string& message)> onErrorBox;
   std::function<void()> onEndRequested;
-  // Asked during the long waits inside a tick; true ends the tick with ProgramEnding.
+  // Asked in the decision wait; true ends the tick with ProgramEnding.
   std::function<bool()> endPending;
 
   // ---- state (zero or empty at creation) ----
