@@ -171,8 +171,8 @@ case "$what" in
     [ -n "$again" ] || fail "no new tefsync within 180 s"
     t=$(now_ns)
     pids+=($again)
-    test_written=$(ls "$dir"/ping/Restart_em_* >/dev/null 2>&1 && echo yes || echo no)
-    awk -v g0="$g0" -v h="$h" -v t="$t" -v rec="$test_written" 'BEGIN {
+    record=$(ls "$dir"/ping/Restart_em_* >/dev/null 2>&1 && echo yes || echo no)
+    awk -v g0="$g0" -v h="$h" -v t="$t" -v rec="$record" 'BEGIN {
       printf "procguard hang_to_new_tefsync_s=%.1f guardian_start_to_new_tefsync_s=%.1f restart_record=%s\n",
         (t - h) / 1e9, (t - g0) / 1e9, rec }'
     kill -TERM "$gpid" 2>/dev/null || true
