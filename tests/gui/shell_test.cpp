@@ -101,6 +101,13 @@ class Shell : public testing::Test {
     window_.reset();
     svc_ = std::make_unique<tefsync::TfrmPrincipal>(env);
     window_ = std::make_unique<FrmPrincipal>(*svc_, "Tefsync", out_, err_);
+    // A real box nobody answers would stop the test: tests that expect one say so.
+    realErrorBox_ = window_->errorBox;
+    auto unexpected = [](QWidget*, const QString& message) {
+      ADD_FAILURE() << "unexpected error box: " << message.toStdString();
+    };
+    window_->errorBox = unexpected;
+    window_->frmConfig().errorBox = unexpected;
     return *window_;
   }
 
@@ -152,6 +159,7 @@ class Shell : public testing::Test {
   std::ostringstream out_, err_;
   std::unique_ptr<tefsync::TfrmPrincipal> svc_;
   std::unique_ptr<FrmPrincipal> window_;
+  std::function<void(QWidget*, const QString&)> realErrorBox_;
   QString promptCaption_, promptText_;
   bool pollOnDuringPrompt_ = true;
 };
@@ -498,9 +506,16 @@ TEST_F(Shell, AdmSitef) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sitef);
     writeSettings(std::string("chkTefSitef=") + c.sitef + "\r\n");
+    // The manager's exchange folders, as its installation leaves them.
+    std::filesystem::create_directories(drive_.at("Client/REQ"));
+    std::filesystem::create_directories(drive_.at("Client/RESP"));
     FrmPrincipal& w = open();
+    bool boxShown = false;
+    w.errorBox = [&](QWidget*, const QString&) { boxShown = true; };
     out_.str("");
     w.SpeedButton1()->click();
+    spinUntil([] { return false; });
+    EXPECT_FALSE(boxShown) << err_.str();
     EXPECT_EQ(out_.str().find("| ADm - Sitef |") != std::string::npos, c.runs) << out_.str();
     window_.reset();
   }
@@ -560,6 +575,7 @@ TEST_F(Shell, HeartbeatAnsweredWhileModal) {
            answered = t.heartbeatAnswered();
            box->accept();
          });
+         t.window_->errorBox = t.realErrorBox_;
          t.svc_->onErrorBox("falha");
          spinUntil([&] { return answered; });
          EXPECT_TRUE(answered);
