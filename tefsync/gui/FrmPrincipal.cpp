@@ -329,7 +329,7 @@ void FrmPrincipal::syncFromService() {
 }
 
 bool FrmPrincipal::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate && !gateOpen_) {
+  if (e->type() == QEvent::WindowActivate && !modalOpen()) {
     svc_.Habilita_inicial();
     syncFromService();
   }
@@ -348,7 +348,7 @@ void FrmPrincipal::restauraClick() {
   activateWindow();
   // Showing activates the window; without a window manager that may not happen, and the
   // settings are re-read in any case.
-  if (!gateOpen_) {
+  if (!modalOpen()) {
     svc_.Habilita_inicial();
     syncFromService();
   }

@@ -127,8 +127,9 @@ class FrmPrincipal final : public QWidget {
   QTimer stopSignal_;
   uint64_t apiArmed_ = 0;
   uint64_t pingArmed_ = 0;
-  // While the access-code prompt or the settings dialog is open, activations must not
-  // switch the poll timer back on.
+  // While the access-code prompt, the settings dialog or an error box is open, showing or
+  // activating the window must not switch the poll timer back on.
+  bool modalOpen() const { return gateOpen_ || showingError_; }
   bool gateOpen_ = false;
   bool showingError_ = false;
   std::deque<std::string> pendingErrors_;

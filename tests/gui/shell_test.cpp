@@ -528,6 +528,10 @@ TEST_F(Shell, PollErrorShowsTheBoxAndLeavesPollingOff) {
   w.errorBox = [&](QWidget*, const QString& message) {
     shown << message;
     EXPECT_FALSE(w.timerApi().isActive()) << "no poll while the box is open";
+    emit w.tray().activated(QSystemTrayIcon::DoubleClick);
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&w, &activate);
+    EXPECT_FALSE(svc_->timerApi.Enabled) << "nor after the window is shown meanwhile";
     // The box comes after the failed tick has ended, so the heartbeat ticks run.
     heartbeat = heartbeatAnswered();
   };
@@ -542,6 +546,10 @@ TEST_F(Shell, PollErrorShowsTheBoxAndLeavesPollingOff) {
   EXPECT_FALSE(svc_->timerApi.Enabled);
   EXPECT_TRUE(w.timerPing().isActive());
   EXPECT_NE(err_.str().find("tefsync: "), std::string::npos);
+  // The next activation runs Habilita_inicial: polling resumes.
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(&w, &activate);
+  EXPECT_TRUE(w.timerApi().isActive());
 }
 
 // While each modal window is open, the guardian's test file is still answered.
