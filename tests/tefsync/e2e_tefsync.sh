@@ -81,8 +81,8 @@ Resposta TEF | Operacao realizada = Sts 8"
 [ "$(sed -n '2,9p' "$dir/ops.txt")" = "$expected" ] || fail "log lines"
 grep -qE '^[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} \| Resp-Ping.txt \| $' "$dir/out.txt" ||
   fail "heartbeat log line"
-grep -qP '^REQ\tCNF\t.*\tack$' "$dir/journal.txt" || fail "no confirmation acknowledged"
-grep -qP '^TXN\t.*\tCRT\t2590\t1$' "$dir/journal.txt" || fail "sale amount"
+grep -qP '^REQ\tCNF\t[^\t]*\t100001\tack(\t|$)' "$dir/journal.txt" || fail "no confirmation acknowledged"
+grep -qP '^TXN\t100001\t[^\t]*\tCRT\t2590\t1$' "$dir/journal.txt" || fail "sale amount"
 curl -sf "http://127.0.0.1:$port/admin/requests" -X POST -d '{}' | grep -q 'Transação aprovada' ||
   fail "texto_1 not carried to the cloud"
 if grep -q "$token" "$dir/out.txt" "$dir/err.txt"; then fail "token on stdout or stderr"; fi
