@@ -112,7 +112,7 @@ import -window "$dlg" "$shots/tefsync-settings.png" || fail "screenshot of the s
 mkdir -p "$dir/ping"
 echo teste >"$dir/ping/test-ping.txt"
 answered() { [ -f "$dir/ping/resp-ping.txt" ] && [ ! -f "$dir/ping/test-ping.txt" ]; }
-wait_for 25 answered || fail "heartbeat not answered while the dialog was open"
+wait_for 40 answered || fail "heartbeat not answered while the dialog was open"
 echo "heartbeat answered with the dialog open"
 
 # "Voltar" closes the dialog.
