@@ -2,9 +2,9 @@
 # The synchronizer's desktop shell in a real X session (Xvfb) with a tray host (trayer):
 # the icon appears in the tray with the window hidden, a double click shows the main
 # window, the access code opens the settings dialog, the heartbeat is answered while the
-# dialog is open, the event log reaches standard output as it happens, and "Sair do
-# sistema" from the tray menu ends the program. Screenshots of the main window and the
-# settings dialog are saved in the given folder.
+# dialog is open, the event log reaches standard output as it happens, "ADM - Sitef" runs,
+# and "Sair do sistema" from the tray menu ends the program. Screenshots of the main
+# window and the settings dialog are saved in the given folder.
 #   xvfb_tray.sh <tefsync desktop program> <screenshot folder>
 # Exits 77 (skipped) when Xvfb, trayer, xdotool, xwininfo or import is missing.
 set -euo pipefail
@@ -119,6 +119,14 @@ echo "heartbeat answered with the dialog open"
 xdotool mousemove --window "$dlg" 28 28 click 1
 dialog_gone() { ! dialog_shown; }
 wait_for 5 dialog_gone || fail "Voltar did not close the dialog"
+
+# "ADM - Sitef" (third button) checks the manager; none answers here, so after its seven
+# one-second attempts the window is free again.
+mkdir -p "$TEFSYNC_DRIVE_C/Client/REQ" "$TEFSYNC_DRIVE_C/Client/RESP"
+xdotool mousemove --window "$win" 155 28 click 1
+adm_logged() { grep -q '| ADm - Sitef |' "$dir/out.txt"; }
+wait_for 5 adm_logged || fail "ADM - Sitef did not run"
+sleep 9
 
 # The tray menu opens at the cursor; "Sair do sistema" is its last item.
 menu_geometry() {
