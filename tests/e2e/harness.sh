@@ -5,6 +5,9 @@
 # shellcheck shell=bash
 
 SHOP_TOKEN="demo-token-7f3a"
+# The synchronizer's file name. A guardian counts and ends every process of that name on
+# the machine, so tests that may run side by side give each shop its own.
+SHOP_EXE=${SHOP_EXE:-tefsync}
 SHOP_PIDS=()
 
 shop_log() { printf '%s\n' "$*" >&2; }
@@ -33,7 +36,7 @@ shop_cleanup() {
   local p
   for p in "${SHOP_PIDS[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
   if [ -n "${SHOP:-}" ]; then
-    for p in $(shop_pids_of "$SHOP/shop/tefsync") $(shop_pids_of "$SHOP/shop/procguard"); do
+    for p in $(shop_pids_of "$SHOP/shop/$SHOP_EXE") $(shop_pids_of "$SHOP/shop/procguard"); do
       kill -KILL "$p" 2>/dev/null || true
     done
     [ -n "${SHOP_KEEP:-}" ] || rm -rf "$SHOP"
@@ -55,7 +58,8 @@ shop_setup() {
   SHOP=$(mktemp -d /tmp/tefsync-shop.XXXXXX)
   trap shop_cleanup EXIT
   mkdir -p "$SHOP/shop" "$SHOP/drive_c/Client/REQ" "$SHOP/drive_c/Client/RESP"
-  cp "$BIN/tefsync" "$BIN/procguard" "$SHOP/shop/"
+  cp "$BIN/tefsync" "$SHOP/shop/$SHOP_EXE"
+  cp "$BIN/procguard" "$SHOP/shop/"
   export TEFSYNC_DRIVE_C="$SHOP/drive_c"
   # Headless, whatever display the caller has.
   export QT_QPA_PLATFORM=offscreen
@@ -82,7 +86,7 @@ shop_settings() {  # timerApi
 }
 
 shop_start_guardian() {
-  printf '[CONFIG]\r\nnomeEXE=tefsync\r\n' >"$SHOP/shop/ConfigGuardian.ini"
+  printf '[CONFIG]\r\nnomeEXE=%s\r\n' "$SHOP_EXE" >"$SHOP/shop/ConfigGuardian.ini"
   "$SHOP/shop/procguard" >"$SHOP/guard.txt" 2>&1 &
   SHOP_GUARD=$!
   SHOP_PIDS+=($SHOP_GUARD)
@@ -105,7 +109,7 @@ shop_reported() {
 # The texts a result report carried.
 shop_texts() { shop_admin requests | jq -r --argjson id "$1" '.[] | select(.id == $id) | .texts'; }
 
-shop_tefsync_pids() { shop_pids_of "$SHOP/shop/tefsync"; }
+shop_tefsync_pids() { shop_pids_of "$SHOP/shop/$SHOP_EXE"; }
 shop_tefsync_running() { [ -n "$(shop_tefsync_pids)" ]; }
 
 # ---- the manager's journal ----

@@ -5,6 +5,7 @@
 set -euo pipefail
 BIN=$1
 scenario=$2
+SHOP_EXE="tefsync-$scenario-$$"
 # shellcheck source=tests/e2e/harness.sh
 . "$(dirname "$0")/harness.sh"
 
@@ -154,7 +155,7 @@ faults)
 settings)
   shop_setup ''
   # No settings file: defaults, the failing status query logged, no crash.
-  "$SHOP/shop/tefsync" >"$SHOP/out.txt" 2>"$SHOP/err.txt" &
+  "$SHOP/shop/$SHOP_EXE" >"$SHOP/out.txt" 2>"$SHOP/err.txt" &
   pid=$!
   shop_wait "a logged status query error" 20 grep -q "| Get status erro 2 |" "$SHOP/out.txt"
   kill -0 $pid || shop_fail "tefsync ended without a settings file"
@@ -166,7 +167,7 @@ settings)
   id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   printf '; edited by hand\r\n\r\n[conf]\r\n  urlbase = "%s"  \r\ntoken_velantra=%s\r\nIDVELANTRA = 9\r\nidvelantra=1\r\nchkTefSitef=sim\r\ntimerapi=abc\r\n' \
     "$SHOP_URL" "$SHOP_TOKEN" >"$SHOP/shop/configAPI_TEF.ini"
-  "$SHOP/shop/tefsync" >"$SHOP/out.txt" 2>"$SHOP/err.txt" &
+  "$SHOP/shop/$SHOP_EXE" >"$SHOP/out.txt" 2>"$SHOP/err.txt" &
   pid=$!
   SHOP_PIDS+=($pid)
   shop_wait "status 2" 30 shop_status_is "$id" 2
