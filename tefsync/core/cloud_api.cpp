@@ -34,7 +34,7 @@ int32_t toInt32(const std::string& name, const Json& value) {
     if (b == std::string::npos) return 0;  // an empty text reads as 0
     s = s.substr(b, e - b + 1);
     const char* first = s.data();
-    if (*first == '+') ++first;
+    if (*first == '+' && s.size() > 1 && s[1] != '-') ++first;
     auto [ptr, ec] = std::from_chars(first, s.data() + s.size(), v);
     if (ec != std::errc() || ptr != s.data() + s.size())
       throw CloudError("Campo " + name + " nao e um numero inteiro: " + value.dump());

@@ -57,6 +57,7 @@ TEST(JsonToDataset, RejectsWhatDoesNotFitItsField) {
       R"([{"id":"abc"}])",                    // id not a number
       R"([{"id":1.5}])",                      // id not whole
       R"([{"id":99999999999}])",              // out of 32 bits
+      R"([{"status":"+-5"}])",                // two signs
       R"([{"requisicao_1":"CREDITO"}])",      // longer than 5
       R"([{"valor_1":"1234567890123,45"}])",  // longer than 15
       R"([{"valor_1":true}])",
