@@ -1,6 +1,22 @@
-// Stops a sale and its decision dead at every file-system change in turn, as a power cut
-// would, then lets the manager take whatever request was placed and runs the recovery in a
-// fresh engine over the same folders and the same manager journal.
+// Stops a sale, its decision and the recoveries after it dead at every file-system change in
+// turn, as a power cut would, against a manager that may itself fail: it may leave a request
+// unacknowledged, or answer one the shop's program gave up on. The manager goes on running
+// through a cut: whatever request was placed is taken, whatever it still owed is delivered.
+//
+// A case is a sale with its decision and the manager's behaviour in the sale and in each of
+// the three recoveries that follow (each run by a fresh engine, as after a restart). The sweep
+// cuts the sale, the first recovery or the second recovery at every change, and for some
+// cases the first and the second recovery both, then lets the remaining recoveries run. After
+// the last recovery:
+//   - every transaction the manager approved is finished exactly once, confirmed when the
+//     confirmation had begun (the pending-sale marker was gone) and undone otherwise; a repeat
+//     is accepted only as the saved request sent again unchanged after a cut (the engine
+//     cannot know whether the manager took it before the power went);
+//   - no finish names a transaction the manager does not know;
+//   - nothing is left in REQ\, in C:\CLIENT\ itself, in the engine's temporary folder (but the
+//     inspection copy), in the backup folder (but the record of finished transactions), and no
+//     answer is left in RESP\.
+#include <filesystem>
 #include <iostream>
 
 #include "platform/child.h"
@@ -9,204 +25,420 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using sitefsim::Transaction;
 
-enum class Decision { Confirm, Undo, None, DeclineLast };
+enum class Decision { Confirm, Undo, None };
 
-struct Scenario {
-  int payments;
-  Decision decision;
+constexpr int kRecoveries = 3;
+
+struct Case {
   const char* name;
+  const char* ops;  // the sale's operation list
+  double v1, v2, v3;
+  Decision decision;
+  const char* sale;                   // the manager during the sale and its decision
+  const char* recovery[kRecoveries];  // the manager during each recovery
+  bool cutTwoRecoveries;              // also cut the first and the second recovery both
 };
 
+// Totals over every case run in this process, printed at the end.
+int gCutPoints = 0, gStartStates = 0;
+
 // Memory-backed when there is such a folder: the sweep makes thousands of flushed writes.
-std::filesystem::path sweepBase() {
+fs::path sweepBase() {
   std::error_code ec;
-  return std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
-                                                       : std::filesystem::path();
+  return fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::path();
 }
 
-class CrashSweep : public TefTest {
+class CrashSweep : public TefTest, public ::testing::WithParamInterface<Case> {
  protected:
-  CrashSweep() : TefTest(sweepBase()) {}
+  CrashSweep() : TefTest(sweepBase()), c(GetParam()) {}
+
+  const Case c;
+
+  std::string owedPath() const { return journalPath() + ".owed"; }
+  fs::path savedRoot() const { return fs::path(drive()).parent_path() / "saved"; }
 
   void fresh() {
     engine.reset();
     sim.reset();
-    for (const char* d : {"Client", "drivezkt"}) std::filesystem::remove_all(at(d));
-    std::filesystem::remove(journalPath());
-    std::filesystem::create_directories(at("Client/REQ"));
-    std::filesystem::create_directories(at("Client/RESP"));
-    std::filesystem::create_directories(at("drivezkt"));
+    for (const char* d : {"Client", "drivezkt"}) fs::remove_all(at(d));
+    fs::remove(journalPath());
+    fs::remove(owedPath());
+    fs::create_directories(at("Client/REQ"));
+    fs::create_directories(at("Client/RESP"));
+    fs::create_directories(at("drivezkt"));
     clock.set({2024, 3, 7, 9, 5, 4, 0});
     newEngine();
-    const int n = scenario.payments;
-    std::string script;
-    if (scenario.decision == Decision::DeclineLast) {
-      for (int i = 1; i < n; ++i) script += "CRT approve\n";
-      script += "CRT decline\n";
-    }
-    startManager(script);
   }
 
-  // The sale and the decision; opsAtDecision gets the number of changes made before it.
-  void run(int* opsAtDecision, const int* count) {
-    const double v2 = scenario.payments > 1 ? 20 : 0, v3 = scenario.payments > 2 ? 30 : 0;
-    const int r = engine->RealizaTransacaoCRT("321", "CRT;CRT;CRT;", "EXTERNO", 10, v2, v3);
-    if (opsAtDecision) *opsAtDecision = *count;
-    if (r != 0) return;
-    if (scenario.decision == Decision::Confirm) engine->ConfirmaTransacao();
-    if (scenario.decision == Decision::Undo) engine->NaoConfirmaTransacao();
+  // The drive, the journal and what the manager owes, kept aside as state n.
+  void save(int n) {
+    const fs::path to = savedRoot() / std::to_string(n);
+    fs::remove_all(to);
+    fs::create_directories(to);
+    fs::copy(drive(), to / "drive_c", fs::copy_options::recursive);
+    fs::copy_file(journalPath(), to / "journal");
+    if (fs::exists(owedPath())) fs::copy_file(owedPath(), to / "owed");
   }
-
-  void installCounter(int* count, int stopAt) {
-    plat::setFsOpHook([this, count, stopAt] {
-      if (sim && sim->acting()) return;  // the manager is another program
-      if (++*count == stopAt) plat::exitNow(99);
-    });
-  }
-
-  // Failures of one crash point, empty when every invariant holds.
-  std::string check(bool confirmationBegan) {
-    std::string bad;
-    const auto j = journal();
-    const Transaction::State want = scenario.decision == Decision::Confirm && confirmationBegan
-                                        ? Transaction::State::Confirmed
-                                        : Transaction::State::Undone;
-    for (const auto& t : j.transactions)
-      if (t.needsFinish && t.state() != want)
-        bad += " transaction " + t.nsu + " state " + std::to_string(static_cast<int>(t.state()));
-    if (!j.orphanFinishes.empty()) bad += " finish of an unknown transaction";
-    for (const char* f : {"Client/RESP/INTPOS.001", "Client/BKPINTPOS/INTPOS.001",
-                          "Client/BKPINTPOS/INTPOS.BKP", "Client/BKPINTPOS/Multi/INTPOS.001",
-                          "Client/BKPINTPOS/Multi/INTPOS.002", "Client/BKPINTPOS/Multi/INTPOS.003"})
-      if (has(f)) bad += std::string(" left ") + f;
-    return bad;
-  }
-
-  // Changes of an uncut run, and how many of them come before the decision.
-  std::pair<int, int> reference() {
-    fresh();
-    int total = 0, atDecision = 0;
-    installCounter(&total, -1);
-    run(&atDecision, &total);
-    plat::setFsOpHook(nullptr);
-    return {total, atDecision};
-  }
-  int recover(int stopAt, int* count);
-  bool cutSale(int k, int total);
-
-  Scenario scenario{};
-};
-
-// A recovery run that may itself be cut at its stopAt-th change (-1: never).
-int CrashSweep::recover(int stopAt, int* count) {
-  clock.set({2024, 3, 7, 11, 0, 0, 0});
-  startManager();
-  sim->step();  // whatever request was placed is taken
-  newEngine();
-  if (count) installCounter(count, stopAt);
-  const int r =
-      engine->VerificaGerenciadorPadrao() == 0 ? engine->Verifica_Transacao_Pendente() : -1;
-  plat::setFsOpHook(nullptr);
-  return r;
-}
-
-// Sale and decision cut before change k (k past the end: not cut); false when the child
-// did not stop where it should.
-bool CrashSweep::cutSale(int k, int total) {
-  fresh();
-  const int status = plat::runInChild([&] {
-    int count = 0;
-    installCounter(&count, k);
-    run(nullptr, &count);
-  });
-  return status == (k <= total ? 99 : 0);
-}
-
-const Scenario kScenarios[] = {
-    {1, Decision::Confirm, "OnePaymentConfirm"},
-    {1, Decision::Undo, "OnePaymentUndo"},
-    {1, Decision::None, "OnePaymentNoDecision"},
-    {2, Decision::Confirm, "TwoPaymentsConfirm"},
-    {2, Decision::Undo, "TwoPaymentsUndo"},
-    {2, Decision::None, "TwoPaymentsNoDecision"},
-    {3, Decision::Confirm, "ThreePaymentsConfirm"},
-    {3, Decision::Undo, "ThreePaymentsUndo"},
-    {3, Decision::None, "ThreePaymentsNoDecision"},
-    {2, Decision::DeclineLast, "TwoPaymentsSecondDeclined"},
-    {3, Decision::DeclineLast, "ThreePaymentsThirdDeclined"},
-};
-
-void PrintTo(const Scenario& s, std::ostream* os) {
-  *os << s.name;
-}
-
-class CrashSweepOf : public CrashSweep, public ::testing::WithParamInterface<Scenario> {};
-class RecoveryCrashSweepOf : public CrashSweepOf {};
-
-TEST_P(CrashSweepOf, EveryCrashPointEndsFinishedAsDecided) {
-  scenario = GetParam();
-  const auto [total, atDecision] = reference();
-  int covered = 0;
-  // The last point is the run that ends without a cut.
-  for (int k = 1; k <= total + 1; ++k) {
-    ASSERT_TRUE(cutSale(k, total)) << "crash point " << k << " not reached";
-    const bool began = k > atDecision + 1;  // the marker's removal is the first change
-    EXPECT_EQ(recover(-1, nullptr), 0) << "k=" << k;
-    EXPECT_EQ(check(began), "") << "crash before change " << k << " of " << total;
-    ++covered;
-  }
-  std::cout << "[ crash sweep ] " << scenario.name << ": " << covered << " crash points covered"
-            << std::endl;
-  RecordProperty("crash_points", covered);
-}
-
-// The recovery itself cut at every change, then run again: where the sale was left
-// without a decision, or right after its confirmation or undo began.
-TEST_P(RecoveryCrashSweepOf, RecoveryCutAtEveryChangeIsFinishedByTheNext) {
-  scenario = GetParam();
-  const auto [total, atDecision] = reference();
-  const int k1 = scenario.decision == Decision::None ? total + 1 : atDecision + 2;
-  const bool began = scenario.decision == Decision::Confirm;
-  ASSERT_TRUE(cutSale(k1, total));
-  // The state the sale left is kept aside and put back before every cut of the recovery.
-  const std::filesystem::path saved = std::filesystem::path(drive()).parent_path() / "saved";
-  std::filesystem::create_directories(saved);
-  std::filesystem::copy(drive(), saved / "drive_c", std::filesystem::copy_options::recursive);
-  std::filesystem::copy_file(journalPath(), saved / "journal");
-  const auto restore = [&] {
+  void restore(int n) {
     engine.reset();
     sim.reset();
-    std::filesystem::remove_all(drive());
-    std::filesystem::copy(saved / "drive_c", drive(), std::filesystem::copy_options::recursive);
-    std::filesystem::copy_file(saved / "journal", journalPath(),
-                               std::filesystem::copy_options::overwrite_existing);
-  };
-  int recoveryTotal = 0;
-  recover(-1, &recoveryTotal);
-  int covered = 0;
-  for (int k2 = 1; k2 <= recoveryTotal; ++k2) {
-    restore();
-    const int status = plat::runInChild([&] {
-      int count = 0;
-      recover(k2, &count);
-    });
-    ASSERT_EQ(status, 99) << "recovery crash point " << k2 << " not reached";
-    EXPECT_EQ(recover(-1, nullptr), 0) << "k2=" << k2;
-    EXPECT_EQ(check(began), "") << "recovery cut before change " << k2 << " of " << recoveryTotal;
-    ++covered;
+    const fs::path from = savedRoot() / std::to_string(n);
+    fs::remove_all(drive());
+    fs::copy(from / "drive_c", drive(), fs::copy_options::recursive);
+    fs::copy_file(from / "journal", journalPath(), fs::copy_options::overwrite_existing);
+    fs::remove(owedPath());
+    if (fs::exists(from / "owed")) fs::copy_file(from / "owed", owedPath());
   }
-  std::cout << "[ crash sweep ] " << scenario.name << ", recovery: " << covered
-            << " crash points covered" << std::endl;
-  RecordProperty("crash_points", covered);
+
+  // Counts the engine's changes to the disk; the cut-th one is never made (0: no cut).
+  // marker[n] tells whether the pending-sale marker was there before change n.
+  void count(int* n, int cut, std::vector<bool>* marker = nullptr) {
+    plat::setFsOpHook([this, n, cut, marker] {
+      if (sim && sim->acting()) return;  // the manager is another program
+      ++*n;
+      if (marker) marker->push_back(fs::exists(at("Client/BKPINTPOS/TesteCupom.zkt")));
+      if (*n == cut) plat::exitNow(99);
+    });
+  }
+
+  // Phase 0 is the sale and its decision, phase r the r-th recovery. atDecision gets the
+  // number of changes the sale made before its decision.
+  void phase(int p, int* atDecision = nullptr, const int* n = nullptr) {
+    deadlineMs = clock.monotonicMs() + 4 * 3600 * 1000;  // every wait here ends long before
+    if (p == 0) {
+      startManager(std::string(c.sale));
+      const int r = engine->RealizaTransacaoCRT("321", c.ops, "EXTERNO", c.v1, c.v2, c.v3);
+      if (atDecision) *atDecision = *n;
+      if (r == 0 && c.decision == Decision::Confirm) engine->ConfirmaTransacao();
+      if (r == 0 && c.decision == Decision::Undo) engine->NaoConfirmaTransacao();
+    } else {
+      clock.set({2024, 3, 7, 10 + p, 0, 0, 0});
+      const char* script = c.recovery[p - 1];
+      startManager(std::string(script ? script : ""));
+      sim->deliverOwed();
+      sim->step();  // whatever request was placed is taken
+      newEngine();
+      // As the payment cycle does: the recovery runs once the manager answered its check.
+      if (engine->VerificaGerenciadorPadrao() == 0) engine->Verifica_Transacao_Pendente();
+    }
+    deadlineMs = -1;
+  }
+
+  // Runs phases from..kRecoveries whole; a phase that throws is a failure.
+  std::string finish(int from) {
+    plat::setFsOpHook(nullptr);
+    for (int p = from; p <= kRecoveries; ++p) {
+      try {
+        phase(p);
+      } catch (const Deadline&) {
+        return " phase " + std::to_string(p) + " never ended";
+      } catch (const std::exception& e) {
+        return " phase " + std::to_string(p) + " threw: " + e.what();
+      }
+    }
+    return {};
+  }
+
+  // Phase p cut at change k in a child; the manager is told of the cut. False when the child
+  // did not stop there (status 0: the phase has fewer changes).
+  int cutPhase(int p, int k) {
+    const int status = plat::runInChild([&] {
+      int n = 0;
+      count(&n, k);
+      phase(p);
+    });
+    plat::setFsOpHook(nullptr);
+    sitefsim::journalCut(journalPath());
+    return status;
+  }
+
+  std::string check(bool confirmationBegan) const;
+  std::string leftovers() const;
+};
+
+std::string CrashSweep::leftovers() const {
+  std::string bad;
+  const auto allowed = [](const std::string& rel) {
+    return rel == "Client/BKPINTPOS/Finalizadas.zkt" ||
+           rel == "drivezkt/tmp/tef_Sitef/INTPOS.TXT" || rel == "Client/RESP/INTPOS.STS";
+  };
+  for (const char* top : {"Client", "drivezkt"})
+    for (const auto& e : fs::recursive_directory_iterator(at(top))) {
+      if (e.is_directory()) continue;
+      const std::string rel = fs::relative(e.path(), drive()).generic_string();
+      if (!allowed(rel)) bad += " left " + rel;
+    }
+  return bad;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sales, CrashSweepOf, ::testing::ValuesIn(kScenarios),
+// Failures after the last recovery, empty when every rule holds.
+std::string CrashSweep::check(bool confirmationBegan) const {
+  std::string bad;
+  const auto j = journal();
+  const bool confirm = c.decision == Decision::Confirm && confirmationBegan;
+  for (const auto& t : j.transactions) {
+    const std::string who = " transaction " + t.nsu + " (" + t.op + " " + t.id + ")";
+    const auto state = t.state();
+    if (state == Transaction::State::Both) bad += who + " confirmed and undone";
+    if (state == Transaction::State::Pending) bad += who + " left pending";
+    if (t.needsFinish && state == Transaction::State::Confirmed && !confirm)
+      bad += who + " confirmed though the confirmation never began";
+    if (t.needsFinish && state == Transaction::State::Undone && confirm)
+      bad += who + " undone though its confirmation began";
+    if (!t.needsFinish && t.confirmations > 0 && !confirm) bad += who + " confirmed unasked";
+    for (size_t i = 1; i < t.finishes.size(); ++i) {
+      const size_t a = t.finishes[i - 1], b = t.finishes[i];
+      const bool cutRightAfter =
+          a + 1 == j.requests.size() || j.requests[a + 1].cutsBefore > j.requests[a].cutsBefore;
+      if (!cutRightAfter || j.requests[a].raw != j.requests[b].raw) bad += who + " finished twice";
+    }
+  }
+  for (const auto& o : j.orphanFinishes) bad += " finish of no transaction: " + o;
+  return bad + leftovers();
+}
+
+const Case kCases[] = {
+    // The sales.
+    {"OnePaymentConfirm", "CRT;", 10, 0, 0, Decision::Confirm, "", {}, false},
+    {"OnePaymentUndo", "CRT;", 10, 0, 0, Decision::Undo, "", {}, false},
+    {"OnePaymentNoDecision", "CRT;", 10, 0, 0, Decision::None, "", {}, true},
+    {"TwoPaymentsConfirm", "CRT;CRT;", 10, 20, 0, Decision::Confirm, "", {}, false},
+    {"TwoPaymentsUndo", "CRT;CRT;", 10, 20, 0, Decision::Undo, "", {}, false},
+    {"TwoPaymentsNoDecision", "CRT;CRT;", 10, 20, 0, Decision::None, "", {}, false},
+    {"ThreePaymentsConfirm", "CRT;CRT;CRT;", 10, 20, 30, Decision::Confirm, "", {}, false},
+    {"ThreePaymentsUndo", "CRT;CRT;CRT;", 10, 20, 30, Decision::Undo, "", {}, false},
+    {"ThreePaymentsNoDecision", "CRT;CRT;CRT;", 10, 20, 30, Decision::None, "", {}, false},
+    {"TwoPaymentsSecondDeclined",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::None,
+     "CRT approve\nCRT decline\n",
+     {},
+     false},
+    {"ThreePaymentsThirdDeclined",
+     "CRT;CRT;CRT;",
+     10,
+     20,
+     30,
+     Decision::None,
+     "CRT approve times=2\nCRT decline\n",
+     {},
+     false},
+    {"ThirdAmountWithoutSecondConfirm", "CRT;CRT;", 10, 0, 30, Decision::Confirm, "", {}, false},
+    {"ThirdAmountWithoutSecondNoDecision", "CRT;CRT;", 10, 0, 30, Decision::None, "", {}, false},
+    {"NoReceiptLinesConfirm",
+     "CRT;",
+     10,
+     0,
+     0,
+     Decision::Confirm,
+     "CRT approve receipt=0\n",
+     {},
+     false},
+    {"NoReceiptLinesUndo", "CRT;", 10, 0, 0, Decision::Undo, "CRT approve receipt=0\n", {}, false},
+    {"Adm", "ADM;", 0, 0, 0, Decision::None, "", {}, false},
+    // The manager fails during the sale or its decision.
+    {"ConfirmationUnacknowledged", "CRT;", 10, 0, 0, Decision::Confirm, "CNF noack\n", {}, true},
+    {"UndoUnacknowledged", "CRT;", 10, 0, 0, Decision::Undo, "NCN noack\n", {}, true},
+    {"TwoPaymentsFirstConfirmationUnacknowledged",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::Confirm,
+     "CNF noack\n",
+     {},
+     false},
+    {"TwoPaymentsSecondConfirmationUnacknowledged",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::Confirm,
+     "CNF approve\nCNF noack\n",
+     {},
+     false},
+    {"TwoPaymentsUndoUnacknowledged",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::Undo,
+     "NCN noack\n",
+     {},
+     false},
+    {"SecondDeclinedFirstUndoUnacknowledged",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::None,
+     "CRT approve\nCRT decline\nNCN noack\n",
+     {},
+     false},
+    {"FirstRequestUnacknowledged", "CRT;CRT;", 10, 20, 0, Decision::None, "CRT noack\n", {}, false},
+    {"SecondRequestUnacknowledged",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::None,
+     "CRT approve\nCRT noack\n",
+     {},
+     false},
+    {"ManagerSilentDuringConfirmation",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::Confirm,
+     "ATV noack times=2\n",
+     {},
+     false},
+    {"LateApproval", "CRT;", 10, 0, 0, Decision::None, "CRT late\n", {}, true},
+    {"SecondPaymentLateApproval",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::None,
+     "CRT approve\nCRT late\n",
+     {},
+     false},
+    // The manager fails during the recoveries.
+    {"RecoveryUndoUnacknowledged", "CRT;", 10, 0, 0, Decision::None, "", {"NCN noack\n"}, true},
+    {"RecoveryUndoUnacknowledgedTwice",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::None,
+     "",
+     {"NCN noack\n", "NCN noack\n"},
+     false},
+    {"TwoPaymentsRecoveryConfirmationUnacknowledged",
+     "CRT;CRT;",
+     10,
+     20,
+     0,
+     Decision::Confirm,
+     "",
+     {"CNF noack\n"},
+     false},
+    {"ThreePaymentsRecoveryConfirmationUnacknowledged",
+     "CRT;CRT;CRT;",
+     10,
+     20,
+     30,
+     Decision::Confirm,
+     "",
+     {"CNF approve\nCNF noack\n"},
+     false},
+    {"ManagerSilentInRecovery",
+     "CRT;",
+     10,
+     0,
+     0,
+     Decision::None,
+     "",
+     {"ATV approve\nATV noack times=2\n"},
+     false},
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+TEST_P(CrashSweep, EveryCutEndsFinishedAsDecided) {
+  // The whole run, counted: changes of each phase, and where the decision and the marker's
+  // removal fall in the sale.
+  fresh();
+  int total[kRecoveries + 1] = {}, atDecision = 0;
+  std::vector<bool> marker;
+  for (int p = 0; p <= kRecoveries; ++p) {
+    count(&total[p], -1, p == 0 ? &marker : nullptr);
+    phase(p, p == 0 ? &atDecision : nullptr, &total[0]);
+    plat::setFsOpHook(nullptr);
+    if (p == 0) marker.push_back(fs::exists(at("Client/BKPINTPOS/TesteCupom.zkt")));
+    if (p < kRecoveries) save(p);
+  }
+  // The confirmation began with the first change after which the marker was gone.
+  int began = total[0] + 2;
+  if (c.decision == Decision::Confirm)
+    for (int n = atDecision + 1; n <= total[0]; ++n)
+      if (marker[n - 1] && !marker[n]) {
+        began = n + 1;
+        break;
+      }
+  const bool confirmedWhole = began <= total[0] + 1;
+  EXPECT_EQ(check(confirmedWhole), "") << "without a cut";
+
+  int points = 0, states = 0;
+  const auto point = [&](const std::string& where, bool confirmationBegan, const std::string& ran) {
+    ++points;
+    EXPECT_EQ(ran + check(confirmationBegan), "") << where;
+  };
+  // The sale cut at every change.
+  ++states;
+  for (int k = 1; k <= total[0]; ++k) {
+    fresh();
+    ASSERT_EQ(cutPhase(0, k), 99) << "sale: change " << k << " not reached";
+    point("sale cut before change " + std::to_string(k) + " of " + std::to_string(total[0]),
+          k >= began, finish(1));
+  }
+  // Each of the first two recoveries cut at every change, from where the whole run left it.
+  for (int r = 1; r < kRecoveries; ++r) {
+    ++states;
+    for (int k = 1; k <= total[r]; ++k) {
+      restore(r - 1);
+      ASSERT_EQ(cutPhase(r, k), 99) << "recovery " << r << ": change " << k << " not reached";
+      point("recovery " + std::to_string(r) + " cut before change " + std::to_string(k) + " of " +
+                std::to_string(total[r]),
+            confirmedWhole, finish(r + 1));
+    }
+  }
+  // The first recovery cut, and then the second one cut too, at every pair of changes.
+  if (c.cutTwoRecoveries) {
+    for (int k1 = 1; k1 <= total[1]; ++k1) {
+      restore(0);
+      ASSERT_EQ(cutPhase(1, k1), 99);
+      save(kRecoveries);
+      ++states;
+      for (int k2 = 1;; ++k2) {
+        restore(kRecoveries);
+        const int status = cutPhase(2, k2);
+        if (status == 0) break;  // the second recovery ended before change k2
+        ASSERT_EQ(status, 99);
+        point("recovery 1 cut before change " + std::to_string(k1) + ", recovery 2 before " +
+                  std::to_string(k2),
+              confirmedWhole, finish(3));
+      }
+    }
+  }
+  gCutPoints += points;
+  gStartStates += states;
+  std::cout << "[ crash sweep ] " << c.name << ": " << points << " cut points from " << states
+            << " start states" << std::endl;
+  RecordProperty("cut_points", points);
+  RecordProperty("start_states", states);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CrashSweep, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-// A declined sale leaves nothing for the recovery.
-INSTANTIATE_TEST_SUITE_P(Sales, RecoveryCrashSweepOf,
-                         ::testing::ValuesIn(kScenarios, kScenarios + 9),
-                         [](const auto& info) { return std::string(info.param.name); });
+
+class SweepTotals : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (gCutPoints > 0)
+      std::cout << "[ crash sweep ] in all: " << gCutPoints << " cut points from " << gStartStates
+                << " start states" << std::endl;
+  }
+};
+[[maybe_unused]] const auto* const kTotals = ::testing::AddGlobalTestEnvironment(new SweepTotals);
 
 }  // namespace

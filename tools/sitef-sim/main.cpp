@@ -7,8 +7,24 @@
 #include "tools/sitef-sim/sitef_sim.h"
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--report") {
+    // Each approved transaction as the journal tells it; exit 1 when one is pending,
+    // finished twice or both ways, or a finish names no transaction.
+    try {
+      const auto view = sitefsim::readJournal(argv[2]);
+      std::cout << sitefsim::report(view);
+      bool bad = !view.orphanFinishes.empty();
+      for (const auto& t : view.transactions)
+        bad = bad || t.finishedTwice() || t.state() == sitefsim::Transaction::State::Pending;
+      return bad ? 1 : 0;
+    } catch (const std::exception& e) {
+      std::cerr << "sitef-sim: " << e.what() << "\n";
+      return 2;
+    }
+  }
   if (argc < 3 || argc > 4) {
     std::cerr << "usage: sitef-sim <drive-C folder> <behaviour script> [journal file]\n"
+              << "       sitef-sim --report <journal file>\n"
               << "The journal defaults to <drive-C folder>/sitef-sim.journal.\n\n"
               << sitefsim::scriptHelp();
     return 2;

@@ -153,9 +153,9 @@ std::string scriptHelp() {
   return "Behaviour script: one rule per line, '#' starts a comment.\n"
          "  <KIND> <action> [key=value | flag] ...\n"
          "  KIND: ATV CNF NCN CRT CARTDIGI ADM PRE PGV PCB CEL, * (any transaction), ALL\n"
-         "  action: approve | decline | noack | ackonly\n"
+         "  action: approve | decline | noack | ackonly | late\n"
          "  keys: times=N (0 = always) receipt=N msg=\"text\" network=NAME code=NN\n"
-         "        ackdelay=MS delay=MS stale answerfile=PATH ackfile=PATH\n"
+         "        ackdelay=MS delay=MS split=MS stale answerfile=PATH ackfile=PATH\n"
          "Unmatched requests are acknowledged; transactions approved with 2 receipt lines.\n";
 }
 
@@ -185,6 +185,9 @@ std::vector<Rule> parseScript(const std::string& text) {
       r.action = Rule::Action::NoAck;
     } else if (a == "ackonly") {
       r.action = Rule::Action::AckOnly;
+    } else if (a == "late") {
+      r.action = Rule::Action::Late;
+      r.answerDelayMs = 30000;
     } else {
       throw ScriptError(where + "unknown action \"" + a + "\"");
     }
@@ -211,6 +214,8 @@ std::vector<Rule> parseScript(const std::string& text) {
         r.ackDelayMs = number(key, value, lineNo);
       } else if (key == "delay") {
         r.answerDelayMs = number(key, value, lineNo);
+      } else if (key == "split") {
+        r.splitMs = number(key, value, lineNo);
       } else if (key == "answerfile") {
         r.rawAnswer = readFileArg(value, lineNo);
       } else if (key == "ackfile") {
@@ -247,6 +252,16 @@ std::vector<std::string> JournalView::finishes() const {
   return out;
 }
 
+namespace {
+
+std::string fieldOfRequest(const std::string& raw, const std::string& key) {
+  const auto f = fieldsOf(raw);
+  const auto it = f.find(key);
+  return it == f.end() ? std::string() : it->second;
+}
+
+}  // namespace
+
 JournalView readJournal(const std::string& path) {
   JournalView view;
   if (!plat::fileExists(path)) return view;
@@ -259,17 +274,28 @@ JournalView readJournal(const std::string& path) {
     start = end + 1;
     std::vector<std::string> v;
     for (const auto& x : f) v.push_back(unescape(x));
-    if (v[0] == "REQ" && v.size() >= 5) {
-      view.requests.push_back({v[1], v[2], v[3], v[4], v.size() > 5 ? v[5] : std::string()});
+    if (v[0] == "CUT") {
+      ++view.cuts;
+    } else if (v[0] == "REQ" && v.size() >= 5) {
+      view.requests.push_back(
+          {v[1], v[2], v[3], v[4], v.size() > 5 ? v[5] : std::string(), view.cuts});
       const auto& r = view.requests.back();
       if ((r.op == "CNF" || r.op == "NCN") && r.action == "ack") {
+        // An undo names the transaction by its answer's identifier as well as its NSU.
+        const std::string id = v.size() > 5 ? fieldOfRequest(r.raw, "001-000") : r.id;
+        std::string why = r.op + " " + r.nsu;
         bool found = false;
-        for (auto& t : view.transactions)
-          if (!r.nsu.empty() && t.nsu == r.nsu) {
-            (r.op == "CNF" ? t.confirmations : t.undos)++;
-            found = true;
+        for (auto& t : view.transactions) {
+          if (r.nsu.empty() || t.nsu != r.nsu) continue;
+          if (r.op == "NCN" && id != t.id) {
+            why += " id " + id;
+            continue;
           }
-        if (!found) view.orphanFinishes.push_back(r.op + " " + r.nsu);
+          (r.op == "CNF" ? t.confirmations : t.undos)++;
+          t.finishes.push_back(view.requests.size() - 1);
+          found = true;
+        }
+        if (!found) view.orphanFinishes.push_back(why);
       }
     } else if (v[0] == "TXN" && v.size() >= 6) {
       Transaction t;
@@ -282,6 +308,41 @@ JournalView readJournal(const std::string& path) {
     }
   }
   return view;
+}
+
+void journalCut(const std::string& path) {
+  {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    out << "CUT\n";
+  }
+  plat::flushFile(path);
+}
+
+std::string report(const JournalView& view) {
+  std::string out;
+  for (const auto& t : view.transactions) {
+    std::string state;
+    switch (t.state()) {
+      case Transaction::State::NoFinishNeeded:
+        state = "none";
+        break;
+      case Transaction::State::Pending:
+        state = "pending";
+        break;
+      case Transaction::State::Confirmed:
+        state = t.finishedTwice() ? "confirmed twice" : "confirmed";
+        break;
+      case Transaction::State::Undone:
+        state = t.finishedTwice() ? "undone twice" : "undone";
+        break;
+      case Transaction::State::Both:
+        state = "both";
+        break;
+    }
+    out += t.nsu + " " + t.op + " " + t.id + " " + state + "\n";
+  }
+  for (const auto& o : view.orphanFinishes) out += "orphan " + o + "\n";
+  return out;
 }
 
 // ---- The manager ----
@@ -356,7 +417,7 @@ std::string Simulator::answer(const Rule& rule, const std::string& op, const std
   return plat::utf8ToCp1252(text);
 }
 
-void Simulator::handle(const std::string& requestBytes) {
+void Simulator::handle(const std::string& requestBytes, const Rule& rule) {
   const auto fields = fieldsOf(plat::cp1252ToUtf8(requestBytes));
   auto field = [&](const std::string& k) {
     const auto it = fields.find(k);
@@ -364,7 +425,6 @@ void Simulator::handle(const std::string& requestBytes) {
   };
   const std::string op = field("000-000");
   const std::string id = field("001-000");
-  const Rule rule = takeRule(op);
   const int64_t now = plat::clock().monotonicMs();
   const std::string stsPath = respDir_ + "/INTPOS.STS";
   const std::string ansPath = respDir_ + "/INTPOS.001";
@@ -382,6 +442,9 @@ void Simulator::handle(const std::string& requestBytes) {
     case Rule::Action::AckOnly:
       action = "ackonly";
       break;
+    case Rule::Action::Late:
+      action = isTransaction(op) ? "late" : "noack";
+      break;
     case Rule::Action::Decline:
       action = isTransaction(op) ? "decline" : "ack";
       break;
@@ -390,14 +453,22 @@ void Simulator::handle(const std::string& requestBytes) {
       break;
   }
   std::string nsu = field("012-000");
-  if (action == "approve") nsu = std::to_string(100000 + ++approvals_);
+  const bool approves = action == "approve" || action == "late";
+  if (approves) nsu = std::to_string(100000 + ++approvals_);
   if (action == "decline") nsu.clear();
   // The journal comes first: whatever the engine sees afterwards is on record.
   journal({"REQ", op, id, nsu, action, plat::cp1252ToUtf8(requestBytes)});
-  if (action == "approve")
-    journal({"TXN", nsu, id, op, field("003-000"), rule.receiptLines > 0 ? "1" : "0"});
+  if (approves) journal({"TXN", nsu, id, op, field("003-000"), rule.receiptLines > 0 ? "1" : "0"});
 
   if (action == "noack") return;
+  if (action == "late") {
+    const std::string bytes =
+        rule.rawAnswer ? *rule.rawAnswer
+                       : answer(rule, op, id, field("002-000"), field("003-000"), nsu, true);
+    journal({"ANS", nsu, id, plat::cp1252ToUtf8(bytes)});
+    events_.push_back({now + rule.answerDelayMs, ansPath, bytes});
+    return;
+  }
   events_.push_back({ackAt, stsPath, ack});
   if (action != "approve" && action != "decline") return;
   const int64_t answerAt =
@@ -413,7 +484,46 @@ void Simulator::handle(const std::string& requestBytes) {
                                                     field("003-000"), nsu, action == "approve");
   // The answer as written, so a test can compare what the cloud was sent with it.
   journal({"ANS", nsu, id, plat::cp1252ToUtf8(bytes)});
-  events_.push_back({answerAt, ansPath, bytes});
+  if (rule.splitMs >= 0) {
+    // The first part stops before the result line (or halfway through a raw answer).
+    size_t cut = bytes.find("\r\n009-000");
+    cut = cut == std::string::npos ? bytes.size() / 2 : cut + 2;
+    events_.push_back({answerAt, ansPath, bytes.substr(0, cut)});
+    events_.push_back({answerAt + rule.splitMs, ansPath, bytes});
+  } else {
+    events_.push_back({answerAt, ansPath, bytes});
+  }
+}
+
+void Simulator::saveOwed() {
+  std::string text;
+  for (const auto& e : events_) text += "EVT\t" + escape(e.path) + "\t" + escape(e.bytes) + "\n";
+  if (!opened_.empty()) text += "OPENED\t" + escape(opened_) + "\n";
+  if (text == owed_) return;
+  owed_ = text;
+  if (text.empty())
+    plat::deleteFile(owedPath());
+  else
+    plat::writeBytesAtomic(owedPath(), text);
+}
+
+void Simulator::deliverOwed() {
+  acting_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{acting_};
+  if (!plat::fileExists(owedPath())) return;
+  const std::string text = plat::readBytes(owedPath());
+  const std::string reqPath = reqDir_ + "/INTPOS.001";
+  for (const auto& line : split(text, '\n')) {
+    const auto f = split(line, '\t');
+    if (f[0] == "EVT" && f.size() == 3) plat::writeBytesAtomic(unescape(f[1]), unescape(f[2]));
+    if (f[0] == "OPENED" && f.size() == 2 && plat::fileExists(reqPath) &&
+        plat::readBytes(reqPath) == unescape(f[1]))
+      plat::deleteFile(reqPath);
+  }
+  plat::deleteFile(owedPath());
 }
 
 void Simulator::step() {
@@ -426,8 +536,19 @@ void Simulator::step() {
   const std::string reqPath = reqDir_ + "/INTPOS.001";
   if (plat::fileExists(reqPath)) {
     const std::string bytes = plat::readBytes(reqPath);
-    plat::deleteFile(reqPath);
-    handle(bytes);
+    if (bytes != opened_) {
+      opened_.clear();
+      const std::string op = fieldsOf(plat::cp1252ToUtf8(bytes))["000-000"];
+      const Rule rule = takeRule(op);
+      // A late manager opens the request and leaves it where it is.
+      if (rule.action == Rule::Action::Late && isTransaction(op))
+        opened_ = bytes;
+      else
+        plat::deleteFile(reqPath);
+      handle(bytes, rule);
+    }
+  } else {
+    opened_.clear();
   }
   const int64_t now = plat::clock().monotonicMs();
   // Due events in the order they were made; a later one may replace an earlier file.
@@ -438,6 +559,7 @@ void Simulator::step() {
     events_.erase(events_.begin());
     plat::writeBytesAtomic(e.path, e.bytes);
   }
+  saveOwed();
 }
 
 }  // namespace sitefsim
