@@ -74,7 +74,7 @@ void TimerState::setInterval(int ms) {
   }
 }
 
-TfrmPrincipal::TfrmPrincipal(Environment env) : env_(std::move(env)) {
+TfrmPrincipal::TfrmPrincipal(Shell& shell, Environment env) : shell_(shell), env_(std::move(env)) {
   timerApi.Interval = 1000;
   timerPing.Interval = 10000;
 }
@@ -120,9 +120,9 @@ void TfrmPrincipal::addList(const std::string& OperIn, const std::string& Mensag
   if (tblListAberta) {
     if (tblList.size() > 1000) tblList.clear();
     tblList.push_back(LogRow{OperIn, plat::clock().now(), MensagemIn});
-    if (onAddList) onAddList(tblList.back());
+    shell_.logRowAdded(tblList.back());
   }
-  if (onRepaint) onRepaint();
+  shell_.stateChanged();
 }
 
 void TfrmPrincipal::habilTimer(const std::string& qualIn, bool HabilitaIn) {
@@ -172,15 +172,11 @@ void TfrmPrincipal::guarded(bool exclusive, Fn&& fn) {
 }
 
 void TfrmPrincipal::showError(const std::string& message) {
-  std::string text = scrub(message);
-  if (onErrorBox)
-    onErrorBox(text);
-  else
-    addList("Erro", text);
+  shell_.showError(scrub(message));
 }
 
 void TfrmPrincipal::checkEnd() {
-  if (endPending && endPending()) throw ProgramEnding();
+  if (shell_.endPending()) throw ProgramEnding();
 }
 
 std::string TfrmPrincipal::scrub(std::string message) const {
@@ -214,7 +210,7 @@ void TfrmPrincipal::SpeedButton1Click() {
 
 void TfrmPrincipal::btnCloseClick() {
   endRequested = true;
-  if (onEndRequested) onEndRequested();
+  shell_.endProgram();
 }
 
 void TfrmPrincipal::sairClick() {
@@ -286,7 +282,7 @@ void TfrmPrincipal::carryOutRequest() {
 void TfrmPrincipal::waitDecision() {
   tef::TfrmTEFSitef& engine = *frmTEFSitef_;
   for (;;) {
-    if (onRepaint) onRepaint();
+    shell_.stateChanged();
     Testar_Ping();
     checkEnd();
     plat::clock().sleepMs(kDecisionPauseMs);
@@ -396,7 +392,7 @@ void TfrmPrincipal::Gravar_status_API(const std::string& StatusIn) {
       break;
     }
   }
-  if (onRepaint) onRepaint();
+  shell_.stateChanged();
 }
 
 int TfrmPrincipal::coleta_retorno_API_6_7() {

@@ -43,6 +43,26 @@ struct TimerState {
   void setInterval(int ms);
 };
 
+// What the service asks of the shell that runs it (a window shell, the headless runner, a
+// test). Every method must be given: a shell that forgets one does not compile.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // A row was appended to the event log.
+  virtual void logRowAdded(const LogRow& row) = 0;
+  // The log, buffers, title or timers changed: repaint ("repaint the grid").
+  virtual void stateChanged() = 0;
+  // The standard error box for an error that ended a tick or a command. A window shell
+  // shows it once the tick has ended, so the heartbeat keeps ticking while it is open.
+  virtual void showError(const std::string& message) = 0;
+  // "Fecha sincronizador", "Sair do sistema", or an end honoured inside a tick: leave the
+  // message loop.
+  virtual void endProgram() = 0;
+  // Asked during the long waits inside a tick: has the program been asked to end (a stop
+  // signal)?
+  virtual bool endPending() = 0;
+};
+
 // Thrown inside a tick when the program is asked to end during the decision wait, which has
 // no limit: the approved sale keeps its pending marker and the next pending recovery
 // undoes it.
@@ -67,23 +87,15 @@ class TfrmPrincipal {
     std::function<std::unique_ptr<plat::HttpClient>(const std::string& caFile)> makeHttp;
   };
 
-  explicit TfrmPrincipal(Environment env = {});
+  // The shell outlives the service.
+  explicit TfrmPrincipal(Shell& shell, Environment env = {});
   ~TfrmPrincipal();
   TfrmPrincipal(const TfrmPrincipal&) = delete;
   TfrmPrincipal& operator=(const TfrmPrincipal&) = delete;
 
   // Start-up: the settings, data holders, TEF selection, the dial-up window's folders, the
-  // engine, then Habilita_inicial and the "ping" folder. Set the hooks first.
+  // engine, then Habilita_inicial and the "ping" folder.
   void FormCreate();
-
-  // ---- hooks for the shell ----
-  std::function<void(const LogRow&)> onAddList;  // after each row appended
-  std::function<void()> onRepaint;               // "repaint the grid"
-  // The standard error box. Without one the error goes to the event log only.
-  std::function<void(const std::string& message)> onErrorBox;
-  std::function<void()> onEndRequested;
-  // Asked in the decision wait; true ends the tick with ProgramEnding.
-  std::function<bool()> endPending;
 
   // ---- state (zero or empty at creation) ----
   int64_t uGetAPI = 0;  // local seconds (not wrapping at midnight) of the next poll
@@ -116,7 +128,7 @@ class TfrmPrincipal {
   void Habilita_inicial();
 
   // Timer ticks and commands as the shell calls them: an error not handled inside ends
-  // the tick and goes to onErrorBox; it never escapes.
+  // the tick and goes to the shell's error box; it never escapes.
   void timerApiTimer();
   void timerPingTimer();
   void SpeedButton1Click();
@@ -159,6 +171,7 @@ class TfrmPrincipal {
   std::string scrub(std::string message) const;
   bool testComputer() const { return env_.computerName == "QUADRIX"; }
 
+  Shell& shell_;
   Environment env_;
   std::unique_ptr<plat::HttpClient> http_;
   std::unique_ptr<TfrmConfig> frmConfig_;

@@ -42,9 +42,8 @@ int runDesktop(int argc, char** argv, TfrmPrincipal::Environment env) {
   QApplication::setApplicationDisplayName(QString::fromStdString(title));
   // The window is hidden and closing it only hides it: only "Sair" ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
-  TfrmPrincipal svc(std::move(env));
-  FrmPrincipal window(svc, title, std::cout, std::cerr);
-  if (svc.endRequested) return 0;
+  FrmPrincipal window(std::move(env), title, std::cout, std::cerr);
+  if (window.svc().endRequested) return 0;
   return QApplication::exec();
 }
 
