@@ -78,6 +78,13 @@ class TfrmPrincipal {
   // The reports' time-out: bounded, so a cloud that never answers cannot stop the program.
   static constexpr int kReportTimeoutMs = 60000;
   static constexpr int kDecisionPauseMs = 5000;
+  // The heartbeat is answered during one wait on the manager (the customer at the PIN pad,
+  // a PIX paid on the phone) for this long at most; past it the guardian restarts the
+  // program and the pending recovery finishes the sale.
+  static constexpr int64_t kPingDuringManagerWaitMs = 10 * 60 * 1000;
+  // An end asked for during a wait on the manager gives the manager this long to answer;
+  // then the program ends at once, as a power cut would.
+  static constexpr int64_t kEndDuringManagerWaitMs = 20 * 1000;
 
   struct Environment {
     std::string exeDir;        // with a trailing separator; empty: Path_Do_Executavel
@@ -85,6 +92,8 @@ class TfrmPrincipal {
     std::string computerName;  // empty: Nome_do_pc
     std::string caFile;        // extra trusted CA for HTTPS; empty: the system's store
     std::function<std::unique_ptr<plat::HttpClient>(const std::string& caFile)> makeHttp;
+    // Ends the process at once, without unwinding; empty: plat::exitNow.
+    std::function<void(int code)> exitNow;
   };
 
   // The shell outlives the service.
@@ -162,6 +171,8 @@ class TfrmPrincipal {
   void carryOutRequest();
   void waitDecision();
   void checkEnd();
+  // Every pass of every wait of the engine.
+  void whileManagerWaits();
   void showError(const std::string& message);
   template <typename Fn>
   void guarded(bool exclusive, Fn&& fn);
@@ -181,6 +192,14 @@ class TfrmPrincipal {
   std::unique_ptr<tef::TfrmTefSitef_XE> frmTefSitef_XE_;
   std::unique_ptr<tef::TfrmTEFSitef> frmTEFSitef_;
   bool inTick_ = false;
+  // The wait on the manager in progress: one request identifier.
+  struct ManagerWait {
+    bool active = false;
+    std::string id;
+    int64_t sinceMs = 0;
+    bool pingRefused = false;
+  } managerWait_;
+  int64_t endSeenMs_ = -1;  // when an end was first seen during a wait on the manager
 };
 
 }  // namespace tefsync

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -123,6 +124,11 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
     env.makeHttp = [this](const std::string& ca) -> std::unique_ptr<plat::HttpClient> {
       return std::make_unique<TimedClient>(plat::makeHttpClient(ca), sent);
     };
+    env.exitNow = [this](int code) {
+      if (exitNow) exitNow(code);
+      ADD_FAILURE() << "the program ended at once";
+      throw std::logic_error("ended at once");
+    };
     svc = std::make_unique<tefsync::TfrmPrincipal>(*this, env);
     svc->FormCreate();
   }
@@ -230,6 +236,8 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
   std::vector<std::string> rowsSeen;
   int repaints = 0;
   int endCalls = 0;
+  // Runs where the program would end at once (in a child process, a test may end it).
+  std::function<void(int code)> exitNow;
   // Replaces the recording of errors (a window's box with a nested event loop).
   std::function<void(const std::string&)> errorBox;
 
