@@ -119,7 +119,7 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& ap
     return box.textValue();
   };
   errorBox = [this](QWidget*, const QString& message) {
-    QMessageBox::critical(isVisible() ? this : nullptr, QGuiApplication::applicationDisplayName(),
+    QMessageBox::critical(isVisible() ? this : nullptr, QGuiApplication::applicationName(),
                           message);
   };
 
