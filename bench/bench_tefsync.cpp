@@ -99,8 +99,18 @@ class MarkingClient final : public plat::HttpClient {
   Mark start_;
 };
 
+// Errors go to standard error; nothing else is shown.
+struct BenchShell final : tefsync::Shell {
+  void logRowAdded(const tefsync::LogRow&) override {}
+  void stateChanged() override {}
+  void showError(const std::string& m) override { std::cerr << "error box: " << m << "\n"; }
+  void endProgram() override {}
+  bool endPending() override { return false; }
+};
+
 struct Bench {
   fs::path root;
+  BenchShell shell;
   cloudmock::CloudMock mock;
   std::unique_ptr<sitefsim::Simulator> sim;
   std::unique_ptr<tefsync::TfrmPrincipal> svc;
@@ -138,8 +148,7 @@ struct Bench {
     env.makeHttp = [this](const std::string& ca) -> std::unique_ptr<plat::HttpClient> {
       return std::make_unique<MarkingClient>(plat::makeHttpClient(ca), spent, sales);
     };
-    svc = std::make_unique<tefsync::TfrmPrincipal>(env);
-    svc->onErrorBox = [](const std::string& m) { std::cerr << "error box: " << m << "\n"; };
+    svc = std::make_unique<tefsync::TfrmPrincipal>(shell, env);
     svc->FormCreate();
   }
 

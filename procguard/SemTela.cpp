@@ -6,14 +6,22 @@
 
 namespace procguard {
 
+namespace {
+// A reader that went away loses the line, never the guardian.
+void escrever(std::ostream& os, const std::string& linha) {
+  os << linha << std::endl;
+  os.clear();
+}
+}  // namespace
+
 void TelaTexto::Mensagem(const std::string& texto) {
-  saida_ << texto << std::endl;
+  escrever(saida_, texto);
 }
 void TelaTexto::Erro(const std::string& texto) {
-  erros_ << "Erro: " << texto << std::endl;
+  escrever(erros_, "Erro: " + texto);
 }
 void TelaTexto::RegistroRestart(const std::string& linha) {
-  saida_ << linha << std::endl;
+  escrever(saida_, linha);
 }
 
 void ExecutarSemTela(TfrmPrincipal& frm, TelaTexto& tela,

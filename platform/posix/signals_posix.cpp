@@ -28,6 +28,18 @@ void installStopSignals() {
   sa.sa_flags = 0;
   ::sigaction(SIGTERM, &sa, nullptr);
   ::sigaction(SIGINT, &sa, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void installHangUpStop() {
+  struct sigaction sa {};
+  sa.sa_handler = onStop;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  ::sigaction(SIGHUP, &sa, nullptr);
 }
 
 bool stopRequested() {

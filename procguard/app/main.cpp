@@ -12,6 +12,9 @@
 
 int main(int argc, char** argv) {
   plat::installStopSignals();
+  // A hang-up ends the guardian as SIGTERM does, with its shutdown step: the synchronizer
+  // never outlives it.
+  plat::installHangUpStop();
 #ifdef PROCGUARD_GUI
   if (procguard::HaDisplay()) return procguard::ExecutarComTela(argc, argv);
 #else

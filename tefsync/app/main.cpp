@@ -28,11 +28,10 @@ int main(int argc, char** argv) {
     tefsync::TfrmPrincipal::Environment env;
     // An extra trusted CA for a service with a private certificate (and the tests).
     if (const char* ca = std::getenv("TEFSYNC_CA_FILE")) env.caFile = ca;
-    tefsync::TfrmPrincipal svc(std::move(env));
-    tefsync::HeadlessRunner runner(svc, std::cout, std::cerr);
+    tefsync::HeadlessRunner runner(std::move(env), std::cout, std::cerr);
     runner.stopRequested = [] { return plat::stopRequested(); };
     runner.reloadRequested = [] { return plat::takeReloadRequest(); };
-    svc.FormCreate();
+    runner.svc().FormCreate();
     return runner.run();
   } catch (const std::exception& e) {
     std::cerr << "tefsync: " << e.what() << std::endl;

@@ -6,29 +6,31 @@
 
 namespace tefsync {
 
-HeadlessRunner::HeadlessRunner(TfrmPrincipal& svc, std::ostream& out, std::ostream& err)
-    : svc_(svc), out_(out), err_(err) {
-  svc_.onAddList = [this](const LogRow& row) { out_ << formatLogLine(row) << std::endl; };
-  svc_.onErrorBox = [this](const std::string& message) {
-    svc_.addList("Erro", message);
-    err_ << "tefsync: " << message << std::endl;
-    // With no operator to dismiss a box, polling resumes at the next period.
-    svc_.habilTimer("API", true);
-  };
-  svc_.endPending = [this] { return stopRequested && stopRequested(); };
-}
+HeadlessRunner::HeadlessRunner(TfrmPrincipal::Environment env, std::ostream& out, std::ostream& err)
+    : out_(out), err_(err), svc_(*this, std::move(env)), schedule_(svc_) {}
 
-bool HeadlessRunner::ending() const {
-  return svc_.endRequested || (stopRequested && stopRequested());
-}
-
-void HeadlessRunner::arm(const TimerState& t, Armed& a, int64_t now) {
-  if (!t.Enabled) {
-    a.dueMs = -1;
-  } else if (a.dueMs < 0 || a.seen != t.armed) {
-    a.dueMs = now + t.Interval;
+void HeadlessRunner::writeLine(std::ostream& os, const std::string& line) {
+  try {
+    os << line << std::endl;
+  } catch (...) {
+    // A stream set to throw: the line is lost, the program goes on.
   }
-  a.seen = t.armed;
+  os.clear();
+}
+
+void HeadlessRunner::logRowAdded(const LogRow& row) {
+  writeLine(out_, formatLogLine(row));
+}
+
+void HeadlessRunner::showError(const std::string& message) {
+  svc_.addList("Erro", message);
+  writeLine(err_, "tefsync: " + message);
+  // With no operator to dismiss a box, polling resumes at the next period.
+  svc_.habilTimer("API", true);
+}
+
+bool HeadlessRunner::ending() {
+  return svc_.endRequested || endPending();
 }
 
 bool HeadlessRunner::step(int64_t maxPauseMs) {
@@ -36,33 +38,27 @@ bool HeadlessRunner::step(int64_t maxPauseMs) {
   if (reloadRequested && reloadRequested()) svc_.Habilita_inicial();
   plat::Clock& clock = plat::clock();
   int64_t now = clock.monotonicMs();
-  arm(svc_.timerApi, api_, now);
-  arm(svc_.timerPing, ping_, now);
+  schedule_.sync(now);
 
   struct Entry {
-    Armed& armed;
-    const TimerState& timer;
+    TimerSchedule::Which which;
     void (TfrmPrincipal::*tick)();
-  } entries[] = {{api_, svc_.timerApi, &TfrmPrincipal::timerApiTimer},
-                 {ping_, svc_.timerPing, &TfrmPrincipal::timerPingTimer}};
+  } const entries[] = {{TimerSchedule::kApi, &TfrmPrincipal::timerApiTimer},
+                       {TimerSchedule::kPing, &TfrmPrincipal::timerPingTimer}};
   bool ran = false;
-  for (Entry& e : entries) {
-    if (e.armed.dueMs < 0 || e.armed.dueMs > now) continue;
+  for (const Entry& e : entries) {
+    const int64_t due = schedule_.dueMs(e.which);
+    if (due < 0 || due > now) continue;
     (svc_.*e.tick)();
     ran = true;
     now = clock.monotonicMs();
-    // The next tick comes one interval after this one ended.
-    e.armed.dueMs = e.timer.Enabled ? now + e.timer.Interval : -1;
-    e.armed.seen = e.timer.armed;
+    schedule_.ticked(e.which, now);
     if (ending()) return false;
   }
   if (ran) return true;
 
-  int64_t next = -1;
-  for (const Entry& e : entries) {
-    if (e.armed.dueMs >= 0 && (next < 0 || e.armed.dueMs < next)) next = e.armed.dueMs;
-  }
-  int64_t pause = next < 0 ? maxPauseMs : std::min(maxPauseMs, next - now);
+  const int64_t next = schedule_.nextDueMs();
+  const int64_t pause = next < 0 ? maxPauseMs : std::min(maxPauseMs, next - now);
   if (pause > 0) clock.sleepMs(pause);
   return !ending();
 }

@@ -7,13 +7,16 @@
 #include <ostream>
 
 #include "tefsync/core/TfrmPrincipal.h"
+#include "tefsync/core/TimerSchedule.h"
 
 namespace tefsync {
 
-class HeadlessRunner {
+class HeadlessRunner final : public Shell {
  public:
-  // Attaches its hooks to the service; call before svc.FormCreate().
-  HeadlessRunner(TfrmPrincipal& svc, std::ostream& out, std::ostream& err);
+  // Creates the service; call svc().FormCreate() once the questions below are set.
+  HeadlessRunner(TfrmPrincipal::Environment env, std::ostream& out, std::ostream& err);
+
+  TfrmPrincipal& svc() { return svc_; }
 
   // Asked between ticks and during the long waits inside one: end the program.
   std::function<bool()> stopRequested;
@@ -26,18 +29,23 @@ class HeadlessRunner {
   // False once the program is to end.
   bool step(int64_t maxPauseMs = 200);
 
- private:
-  struct Armed {
-    uint64_t seen = 0;
-    int64_t dueMs = -1;  // -1: off
-  };
-  void arm(const TimerState& t, Armed& a, int64_t now);
-  bool ending() const;
+  // Shell
+  void logRowAdded(const LogRow& row) override;
+  void stateChanged() override {}
+  void showError(const std::string& message) override;
+  void endProgram() override {}
+  bool endPending() override { return stopRequested && stopRequested(); }
 
-  TfrmPrincipal& svc_;
+ private:
+  bool ending();
+  // A write that fails (the reader of standard output went away) loses the line, never
+  // the program; the stream is cleared so a later reader gets the lines again.
+  static void writeLine(std::ostream& os, const std::string& line);
+
   std::ostream& out_;
   std::ostream& err_;
-  Armed api_, ping_;
+  TfrmPrincipal svc_;
+  TimerSchedule schedule_;
 };
 
 }  // namespace tefsync

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/funcoes_zkt.h"
+#include "platform/child.h"
 #include "platform/fs.h"
 #include "tefsync/core/cloud_api.h"
 
@@ -74,7 +75,7 @@ void TimerState::setInterval(int ms) {
   }
 }
 
-TfrmPrincipal::TfrmPrincipal(Environment env) : env_(std::move(env)) {
+TfrmPrincipal::TfrmPrincipal(Shell& shell, Environment env) : shell_(shell), env_(std::move(env)) {
   timerApi.Interval = 1000;
   timerPing.Interval = 10000;
 }
@@ -91,6 +92,7 @@ void TfrmPrincipal::FormCreate() {
   if (env_.configFile.empty()) env_.configFile = env_.exeDir + TfrmConfig::kArquivo;
   if (!env_.makeHttp)
     env_.makeHttp = [](const std::string& ca) { return plat::makeHttpClient(ca); };
+  if (!env_.exitNow) env_.exitNow = [](int code) { plat::exitNow(code); };
   http_ = env_.makeHttp(env_.caFile);
 
   frmConfig_ = std::make_unique<TfrmConfig>(env_.configFile);
@@ -105,10 +107,9 @@ void TfrmPrincipal::FormCreate() {
     plat::createDir(dir);
   frmTefSitef_XE_ = std::make_unique<tef::TfrmTefSitef_XE>();
   frmTEFSitef_ = std::make_unique<tef::TfrmTEFSitef>(*frmTefSitef_XE_, *frmTEFSelect_);
-  // The engine waits with plain pauses; the heartbeat is answered from them. An end
-  // request waits for the exchange with the manager to finish (the decision wait honours
-  // it), so nothing is left half sent.
-  frmTEFSitef_->idleHook = [this] { Testar_Ping(); };
+  // The engine waits with plain pauses; the heartbeat is answered and an end request
+  // honoured from them.
+  frmTEFSitef_->idleHook = [this] { whileManagerWaits(); };
   frmTEFSitef_->onLog = [this](const std::string& op, const std::string& m) { addList(op, m); };
 
   Habilita_inicial();
@@ -121,9 +122,9 @@ void TfrmPrincipal::addList(const std::string& OperIn, const std::string& Mensag
   if (tblListAberta) {
     if (tblList.size() > 1000) tblList.clear();
     tblList.push_back(LogRow{OperIn, plat::clock().now(), MensagemIn});
-    if (onAddList) onAddList(tblList.back());
+    shell_.logRowAdded(tblList.back());
   }
-  if (onRepaint) onRepaint();
+  shell_.stateChanged();
 }
 
 void TfrmPrincipal::habilTimer(const std::string& qualIn, bool HabilitaIn) {
@@ -167,21 +168,43 @@ void TfrmPrincipal::guarded(bool exclusive, Fn&& fn) {
     error = "Erro desconhecido";
   }
   if (exclusive && outer) inTick_ = false;
+  if (outer) managerWait_.active = false;
   // The box comes after the tick has ended: the heartbeat ticks while it is open.
   if (failed) showError(error);
   if (ending) btnCloseClick();
 }
 
 void TfrmPrincipal::showError(const std::string& message) {
-  std::string text = scrub(message);
-  if (onErrorBox)
-    onErrorBox(text);
-  else
-    addList("Erro", text);
+  shell_.showError(scrub(message));
+}
+
+void TfrmPrincipal::whileManagerWaits() {
+  const int64_t now = plat::clock().monotonicMs();
+  // Each request to the manager carries its own identifier: a new one starts a new wait.
+  const std::string& id = frmTEFSitef_->cIdentificacao001;
+  if (!managerWait_.active || managerWait_.id != id) managerWait_ = {true, id, now, false};
+  if (endRequested || shell_.endPending()) {
+    if (endSeenMs_ < 0) endSeenMs_ = now;
+    if (now - endSeenMs_ >= kEndDuringManagerWaitMs) {
+      // Nothing more reaches the manager's folders: the pending recovery finishes the
+      // transaction at the next start, as after a power cut.
+      addList("Encerrar", "Programa encerrado durante a espera pelo gerenciador TEF");
+      env_.exitNow(0);
+    }
+  }
+  if (now - managerWait_.sinceMs >= kPingDuringManagerWaitMs) {
+    if (!managerWait_.pingRefused) {
+      managerWait_.pingRefused = true;
+      addList("Resp-Ping.txt",
+              "Nao respondido: gerenciador TEF sem resposta ha mais de 10 minutos");
+    }
+    return;
+  }
+  Testar_Ping();
 }
 
 void TfrmPrincipal::checkEnd() {
-  if (endPending && endPending()) throw ProgramEnding();
+  if (shell_.endPending()) throw ProgramEnding();
 }
 
 std::string TfrmPrincipal::scrub(std::string message) const {
@@ -225,7 +248,7 @@ void TfrmPrincipal::SpeedButton1Click() {
 
 void TfrmPrincipal::btnCloseClick() {
   endRequested = true;
-  if (onEndRequested) onEndRequested();
+  shell_.endProgram();
 }
 
 void TfrmPrincipal::sairClick() {
@@ -327,7 +350,7 @@ void TfrmPrincipal::carryOutRequest() {
 void TfrmPrincipal::waitDecision() {
   tef::TfrmTEFSitef& engine = *frmTEFSitef_;
   for (;;) {
-    if (onRepaint) onRepaint();
+    shell_.stateChanged();
     Testar_Ping();
     checkEnd();
     plat::clock().sleepMs(kDecisionPauseMs);
@@ -437,7 +460,7 @@ void TfrmPrincipal::Gravar_status_API(const std::string& StatusIn) {
       break;
     }
   }
-  if (onRepaint) onRepaint();
+  shell_.stateChanged();
 }
 
 int TfrmPrincipal::coleta_retorno_API_6_7() {

@@ -43,6 +43,26 @@ struct TimerState {
   void setInterval(int ms);
 };
 
+// What the service asks of the shell that runs it (a window shell, the headless runner, a
+// test). Every method must be given: a shell that forgets one does not compile.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  // A row was appended to the event log.
+  virtual void logRowAdded(const LogRow& row) = 0;
+  // The log, buffers, title or timers changed: repaint ("repaint the grid").
+  virtual void stateChanged() = 0;
+  // The standard error box for an error that ended a tick or a command. A window shell
+  // shows it once the tick has ended, so the heartbeat keeps ticking while it is open.
+  virtual void showError(const std::string& message) = 0;
+  // "Fecha sincronizador", "Sair do sistema", or an end honoured inside a tick: leave the
+  // message loop.
+  virtual void endProgram() = 0;
+  // Asked during the long waits inside a tick: has the program been asked to end (a stop
+  // signal)?
+  virtual bool endPending() = 0;
+};
+
 // Thrown inside a tick when the program is asked to end during the decision wait, which has
 // no limit: the approved sale keeps its pending marker and the next pending recovery
 // undoes it.
@@ -58,6 +78,13 @@ class TfrmPrincipal {
   // The reports' time-out: bounded, so a cloud that never answers cannot stop the program.
   static constexpr int kReportTimeoutMs = 60000;
   static constexpr int kDecisionPauseMs = 5000;
+  // The heartbeat is answered during one wait on the manager (the customer at the PIN pad,
+  // a PIX paid on the phone) for this long at most; past it the guardian restarts the
+  // program and the pending recovery finishes the sale.
+  static constexpr int64_t kPingDuringManagerWaitMs = 10 * 60 * 1000;
+  // An end asked for during a wait on the manager gives the manager this long to answer;
+  // then the program ends at once, as a power cut would.
+  static constexpr int64_t kEndDuringManagerWaitMs = 20 * 1000;
 
   struct Environment {
     std::string exeDir;        // with a trailing separator; empty: Path_Do_Executavel
@@ -65,25 +92,19 @@ class TfrmPrincipal {
     std::string computerName;  // empty: Nome_do_pc
     std::string caFile;        // extra trusted CA for HTTPS; empty: the system's store
     std::function<std::unique_ptr<plat::HttpClient>(const std::string& caFile)> makeHttp;
+    // Ends the process at once, without unwinding; empty: plat::exitNow.
+    std::function<void(int code)> exitNow;
   };
 
-  explicit TfrmPrincipal(Environment env = {});
+  // The shell outlives the service.
+  explicit TfrmPrincipal(Shell& shell, Environment env = {});
   ~TfrmPrincipal();
   TfrmPrincipal(const TfrmPrincipal&) = delete;
   TfrmPrincipal& operator=(const TfrmPrincipal&) = delete;
 
   // Start-up: the settings, data holders, TEF selection, the dial-up window's folders, the
-  // engine, then Habilita_inicial and the "ping" folder. Set the hooks first.
+  // engine, then Habilita_inicial and the "ping" folder.
   void FormCreate();
-
-  // ---- hooks for the shell ----
-  std::function<void(const LogRow&)> onAddList;  // after each row appended
-  std::function<void()> onRepaint;               // "repaint the grid"
-  // The standard error box. Without one the error goes to the event log only.
-  std::function<void(const std::string& message)> onErrorBox;
-  std::function<void()> onEndRequested;
-  // Asked in the decision wait; true ends the tick with ProgramEnding.
-  std::function<bool()> endPending;
 
   // ---- state (zero or empty at creation) ----
   int64_t uGetAPI = 0;  // local seconds (not wrapping at midnight) of the next poll
@@ -116,7 +137,7 @@ class TfrmPrincipal {
   void Habilita_inicial();
 
   // Timer ticks and commands as the shell calls them: an error not handled inside ends
-  // the tick and goes to onErrorBox; it never escapes.
+  // the tick and goes to the shell's error box; it never escapes.
   void timerApiTimer();
   void timerPingTimer();
   void SpeedButton1Click();
@@ -151,6 +172,8 @@ class TfrmPrincipal {
   void carryOutRequest();
   void waitDecision();
   void checkEnd();
+  // Every pass of every wait of the engine.
+  void whileManagerWaits();
   void showError(const std::string& message);
   template <typename Fn>
   void guarded(bool exclusive, Fn&& fn);
@@ -160,6 +183,7 @@ class TfrmPrincipal {
   std::string scrub(std::string message) const;
   bool testComputer() const { return env_.computerName == "QUADRIX"; }
 
+  Shell& shell_;
   Environment env_;
   std::unique_ptr<plat::HttpClient> http_;
   std::unique_ptr<TfrmConfig> frmConfig_;
@@ -173,6 +197,14 @@ class TfrmPrincipal {
   // hours later with the next cloud request.
   bool recuperacaoInicialPendente_ = true;
   bool gerenciadorInativoAvisado_ = false;
+  // The wait on the manager in progress: one request identifier.
+  struct ManagerWait {
+    bool active = false;
+    std::string id;
+    int64_t sinceMs = 0;
+    bool pingRefused = false;
+  } managerWait_;
+  int64_t endSeenMs_ = -1;  // when an end was first seen during a wait on the manager
 };
 
 }  // namespace tefsync

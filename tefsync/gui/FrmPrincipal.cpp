@@ -95,9 +95,9 @@ void LogModel::refresh() {
 
 // ---- FrmPrincipal ----
 
-FrmPrincipal::FrmPrincipal(TfrmPrincipal& svc, const std::string& applicationTitle,
+FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& applicationTitle,
                            std::ostream& out, std::ostream& err)
-    : svc_(svc), out_(out), err_(err) {
+    : out_(out), err_(err), svc_(*this, std::move(env)), schedule_(svc_) {
   registerGuiResources();
   setObjectName("TfrmPrincipal");
   setWindowTitle(q(svc_.Caption));
@@ -119,7 +119,7 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal& svc, const std::string& applicationTit
     return box.textValue();
   };
   errorBox = [this](QWidget*, const QString& message) {
-    QMessageBox::critical(isVisible() ? this : nullptr, QGuiApplication::applicationDisplayName(),
+    QMessageBox::critical(isVisible() ? this : nullptr, QGuiApplication::applicationName(),
                           message);
   };
 
@@ -141,35 +141,8 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal& svc, const std::string& applicationTit
           });
   tray_.show();
 
-  svc_.onAddList = [this](const LogRow& row) { out_ << formatLogLine(row) << std::endl; };
-  svc_.onRepaint = [this] {
-    model_->refresh();
-    if (isVisible()) {
-      GridList_->scrollToBottom();
-      refreshBuffers();
-      repaint();
-    }
-  };
-  // Shown once the tick or command that raised it has ended, so the heartbeat ticks
-  // still run while the box is open.
-  svc_.onErrorBox = [this](const std::string& message) {
-    err_ << "tefsync: " << message << std::endl;
-    pendingErrors_.push_back(message);
-    QTimer::singleShot(0, this, &FrmPrincipal::showPendingErrors);
-  };
-  svc_.onEndRequested = [] { QCoreApplication::quit(); };
-  svc_.endPending = [] { return plat::stopRequested(); };
-
-  connect(&timerApi_, &QTimer::timeout, this, [this] {
-    svc_.timerApiTimer();
-    afterTick(timerApi_, svc_.timerApi, apiArmed_);
-    syncFromService();
-  });
-  connect(&timerPing_, &QTimer::timeout, this, [this] {
-    svc_.timerPingTimer();
-    afterTick(timerPing_, svc_.timerPing, pingArmed_);
-    syncFromService();
-  });
+  connect(&timerApi_, &QTimer::timeout, this, [this] { tick(TimerSchedule::kApi); });
+  connect(&timerPing_, &QTimer::timeout, this, [this] { tick(TimerSchedule::kPing); });
   // A stop signal takes the path of "Sair do sistema".
   stopSignal_.setInterval(200);
   connect(&stopSignal_, &QTimer::timeout, this, [this] {
@@ -186,16 +159,45 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal& svc, const std::string& applicationTit
 }
 
 FrmPrincipal::~FrmPrincipal() {
+  // The dialog edits the service's settings, which go before the window's children do.
+  delete frmConfig_;
+  frmConfig_ = nullptr;
   timerApi_.stop();
   timerPing_.stop();
   stopSignal_.stop();
   tray_.hide();
-  // The service may outlive the window.
-  svc_.onAddList = nullptr;
-  svc_.onRepaint = nullptr;
-  svc_.onErrorBox = nullptr;
-  svc_.onEndRequested = nullptr;
-  svc_.endPending = nullptr;
+}
+
+void FrmPrincipal::logRowAdded(const LogRow& row) {
+  out_ << formatLogLine(row) << std::endl;
+  out_.clear();  // a reader that went away loses the line, never the program
+}
+
+void FrmPrincipal::stateChanged() {
+  if (model_ == nullptr) return;  // rows logged while the controls are built
+  model_->refresh();
+  if (isVisible()) {
+    GridList_->scrollToBottom();
+    refreshBuffers();
+    repaint();
+  }
+}
+
+// Shown once the tick or command that raised it has ended, so the heartbeat ticks still
+// run while the box is open.
+void FrmPrincipal::showError(const std::string& message) {
+  err_ << "tefsync: " << message << std::endl;
+  err_.clear();
+  pendingErrors_.push_back(message);
+  QTimer::singleShot(0, this, &FrmPrincipal::showPendingErrors);
+}
+
+void FrmPrincipal::endProgram() {
+  QCoreApplication::quit();
+}
+
+bool FrmPrincipal::endPending() {
+  return plat::stopRequested();
 }
 
 void FrmPrincipal::buildControls() {
@@ -285,27 +287,30 @@ QPlainTextEdit* FrmPrincipal::buffer(const char* name) const {
   return findChild<QPlainTextEdit*>(name);
 }
 
-void FrmPrincipal::syncTimer(QTimer& qt, const TimerState& st, uint64_t& seenArmed) {
-  if (!st.Enabled) {
-    qt.stop();
-  } else if (!qt.isActive() || seenArmed != st.armed || qt.interval() != st.Interval) {
-    qt.start(st.Interval);
-  }
-  seenArmed = st.armed;
-}
-
-void FrmPrincipal::afterTick(QTimer& qt, const TimerState& st, uint64_t& seenArmed) {
-  // The next tick comes one interval after this one ended.
-  if (st.Enabled)
-    qt.start(st.Interval);
-  else
-    qt.stop();
-  seenArmed = st.armed;
-}
-
 void FrmPrincipal::syncTimers() {
-  syncTimer(timerApi_, svc_.timerApi, apiArmed_);
-  syncTimer(timerPing_, svc_.timerPing, pingArmed_);
+  const auto restarted = schedule_.sync(plat::clock().monotonicMs());
+  for (auto which : {TimerSchedule::kApi, TimerSchedule::kPing}) {
+    QTimer& qt = qtimer(which);
+    if (schedule_.dueMs(which) < 0)
+      qt.stop();
+    else if (restarted[which] || !qt.isActive())
+      qt.start(schedule_.state(which).Interval);
+  }
+}
+
+void FrmPrincipal::tick(TimerSchedule::Which which) {
+  if (which == TimerSchedule::kApi)
+    svc_.timerApiTimer();
+  else
+    svc_.timerPingTimer();
+  // The next tick comes one interval after this one ended.
+  schedule_.ticked(which, plat::clock().monotonicMs());
+  QTimer& qt = qtimer(which);
+  if (schedule_.dueMs(which) < 0)
+    qt.stop();
+  else
+    qt.start(schedule_.state(which).Interval);
+  syncFromService();
 }
 
 void FrmPrincipal::refreshBuffers() {
@@ -370,7 +375,7 @@ void FrmPrincipal::btnConfigClick() {
       svc_.Habilita_inicial();
     }
   } catch (const std::exception& e) {
-    svc_.onErrorBox(e.what());
+    showError(e.what());
   }
   svc_.habilTimer("API", true);
   gateOpen_ = false;

@@ -1,6 +1,6 @@
-// The main window "TfrmPrincipal" with its tray icon: shows the service object's state
-// (event log, text buffers, title) and forwards commands and timer ticks to it. The
-// service's TimerState decides when the two QTimers run.
+// The main window "TfrmPrincipal" with its tray icon: the shell of the service object, which
+// it owns. Shows the service's state (event log, text buffers, title) and forwards commands
+// and timer ticks to it; the core's TimerSchedule decides when the two QTimers run.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -22,6 +22,7 @@
 #include <string>
 
 #include "tefsync/core/TfrmPrincipal.h"
+#include "tefsync/core/TimerSchedule.h"
 #include "tefsync/gui/FrmConfig.h"
 
 namespace tefsync::gui {
@@ -44,14 +45,14 @@ class LogModel final : public QAbstractTableModel {
   const TfrmPrincipal& svc_;
 };
 
-class FrmPrincipal final : public QWidget {
+class FrmPrincipal final : public QWidget, public Shell {
   Q_OBJECT
 
  public:
-  // Sets the service's hooks and runs its FormCreate: the tray icon appears, the window
-  // stays hidden and both timers start.
-  FrmPrincipal(TfrmPrincipal& svc, const std::string& applicationTitle, std::ostream& out,
-               std::ostream& err);
+  // Creates the service and runs its FormCreate: the tray icon appears, the window stays
+  // hidden and both timers start.
+  FrmPrincipal(TfrmPrincipal::Environment env, const std::string& applicationTitle,
+               std::ostream& out, std::ostream& err);
   ~FrmPrincipal() override;
 
   // The modal text-input box: caption, prompt; the typed text, or nothing when cancelled.
@@ -89,6 +90,13 @@ class FrmPrincipal final : public QWidget {
   // Mirrors the service: timers, title, test-guide controls, buffers and grid.
   void syncFromService();
 
+  // Shell
+  void logRowAdded(const LogRow& row) override;
+  void stateChanged() override;
+  void showError(const std::string& message) override;
+  void endProgram() override;
+  bool endPending() override;
+
  protected:
   bool event(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
@@ -96,14 +104,14 @@ class FrmPrincipal final : public QWidget {
  private:
   void buildControls();
   void syncTimers();
-  void syncTimer(QTimer& qt, const TimerState& st, uint64_t& seenArmed);
-  void afterTick(QTimer& qt, const TimerState& st, uint64_t& seenArmed);
+  void tick(TimerSchedule::Which which);
   void showPendingErrors();
   void refreshBuffers();
 
-  TfrmPrincipal& svc_;
   std::ostream& out_;
   std::ostream& err_;
+  TfrmPrincipal svc_;
+  TimerSchedule schedule_;
   QSystemTrayIcon tray_;
   QMenu PopupMenu1_;
   QAction* restaura_ = nullptr;
@@ -125,8 +133,9 @@ class FrmPrincipal final : public QWidget {
   QTimer timerApi_;
   QTimer timerPing_;
   QTimer stopSignal_;
-  uint64_t apiArmed_ = 0;
-  uint64_t pingArmed_ = 0;
+  QTimer& qtimer(TimerSchedule::Which which) {
+    return which == TimerSchedule::kApi ? timerApi_ : timerPing_;
+  }
   // While the access-code prompt, the settings dialog or an error box is open, showing or
   // activating the window must not switch the poll timer back on.
   bool modalOpen() const { return gateOpen_ || showingError_; }

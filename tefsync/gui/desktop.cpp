@@ -38,13 +38,13 @@ int runDesktop(int argc, char** argv, TfrmPrincipal::Environment env) {
   plat::installStopSignals();
   QApplication app(argc, argv);
   const std::string title = applicationTitle(plat::executablePath());
+  // No display name: Qt would add it to every window title (" — tefsync"), and the titles
+  // are exactly the program's texts.
   QApplication::setApplicationName(QString::fromStdString(title));
-  QApplication::setApplicationDisplayName(QString::fromStdString(title));
   // The window is hidden and closing it only hides it: only "Sair" ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
-  TfrmPrincipal svc(std::move(env));
-  FrmPrincipal window(svc, title, std::cout, std::cerr);
-  if (svc.endRequested) return 0;
+  FrmPrincipal window(std::move(env), title, std::cout, std::cerr);
+  if (window.svc().endRequested) return 0;
   return QApplication::exec();
 }
 

@@ -82,10 +82,7 @@ class Shell : public testing::Test {
     std::filesystem::create_directories(exeDir_);
     writeSettings("URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n");
   }
-  ~Shell() override {
-    window_.reset();
-    svc_.reset();
-  }
+  ~Shell() override { window_.reset(); }
 
   void writeSettings(const std::string& lines) {
     TempDrive::put(settingsFile(), "[CONF]\r\n" + lines);
@@ -99,8 +96,8 @@ class Shell : public testing::Test {
     env.computerName = computerName;
     env.makeHttp = [this](const std::string&) { return std::make_unique<NoNetwork>(&unexpected_); };
     window_.reset();
-    svc_ = std::make_unique<tefsync::TfrmPrincipal>(env);
-    window_ = std::make_unique<FrmPrincipal>(*svc_, "Tefsync", out_, err_);
+    window_ = std::make_unique<FrmPrincipal>(env, "Tefsync", out_, err_);
+    svc_ = &window_->svc();
     // A real box nobody answers would stop the test: tests that expect one say so.
     realErrorBox_ = window_->errorBox;
     auto unexpected = [](QWidget*, const QString& message) {
@@ -157,7 +154,7 @@ class Shell : public testing::Test {
   std::string exeDir_;
   bool unexpected_ = false;
   std::ostringstream out_, err_;
-  std::unique_ptr<tefsync::TfrmPrincipal> svc_;
+  tefsync::TfrmPrincipal* svc_ = nullptr;  // the window's
   std::unique_ptr<FrmPrincipal> window_;
   std::function<void(QWidget*, const QString&)> realErrorBox_;
   QString promptCaption_, promptText_;
@@ -584,7 +581,7 @@ TEST_F(Shell, HeartbeatAnsweredWhileModal) {
            box->accept();
          });
          t.window_->errorBox = t.realErrorBox_;
-         t.svc_->onErrorBox("falha");
+         t.window_->showError("falha");
          spinUntil([&] { return answered; });
          EXPECT_TRUE(answered);
        }},

@@ -69,6 +69,15 @@ cy=$((y + h / 2))
 echo "tray icon at ${cx},${cy}"
 
 main_title='^API de Integracao TEF x Velantra'
+# A window's title as the window manager and the task bar read it.
+net_wm_name() {
+  LC_ALL=C.UTF-8 xprop -id "$1" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p'
+}
+title_is() {  # window, expected title
+  local got
+  got=$(net_wm_name "$1")
+  [ "$got" = "$2" ] || fail "title \"$got\", expected \"$2\""
+}
 window_shown() { xdotool search --onlyvisible --name "$main_title" >/dev/null; }
 ! window_shown || fail "window shown at start"
 
@@ -82,6 +91,7 @@ win=$(xdotool search --onlyvisible --name "$main_title" | head -n1)
 echo "window: $(xdotool getwindowgeometry "$win" | tr '\n' ' ')"
 read -r ww wh < <(xwininfo -id "$win" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
 [ "$ww" = 692 ] && [ "$wh" = 571 ] || fail "main window is ${ww}x${wh}"
+title_is "$win" "API de Integracao TEF x Velantra - Versão 2021.801"
 sleep 1
 import -window "$win" "$shots/tefsync-main.png" || fail "screenshot of the main window"
 
@@ -95,6 +105,7 @@ xdotool mousemove --window "$win" 74 28 click 1
 prompt_shown() { xdotool search --onlyvisible --name '^Senha do dia$' >/dev/null; }
 wait_for 5 prompt_shown || fail "btnConfig did not ask for the access code"
 box=$(xdotool search --onlyvisible --name '^Senha do dia$' | head -n1)
+title_is "$box" "Senha do dia"
 xdotool windowfocus --sync "$box" 2>/dev/null || true
 sleep 0.3
 xdotool type --delay 40 "$code"
@@ -105,6 +116,7 @@ wait_for 5 dialog_shown || fail "the access code did not open the settings dialo
 dlg=$(xdotool search --onlyvisible --name '^Configura' | head -n1)
 read -r dw dh < <(xwininfo -id "$dlg" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
 [ "$dw" = 723 ] && [ "$dh" = 352 ] || fail "settings dialog is ${dw}x${dh}"
+title_is "$dlg" "Configuração de dados para  integração"
 sleep 1
 import -window "$dlg" "$shots/tefsync-settings.png" || fail "screenshot of the settings dialog"
 

@@ -6,6 +6,7 @@
 #   presente  a synchronizer already running is not started again; SIGINT ends both
 #   travado   a stopped (SIGSTOP) synchronizer is restarted at the first check (~111 s)
 #   morto     a killed synchronizer is restarted at the first check, no zombie is left
+#   desligado a hang-up (SIGHUP) ends the guardian with its shutdown step: both end
 set -euo pipefail
 
 guardian=$1
@@ -90,6 +91,11 @@ case "$scenario" in
     wait_for 45 answered || fail "heartbeat not answered"
     one_sync || fail "more than one synchronizer"
     stop_guardian TERM
+    ;;
+  desligado)
+    start_guardian
+    wait_for 5 one_sync || fail "synchronizer not started"
+    stop_guardian HUP
     ;;
   presente)
     (cd / && exec setsid "$dir/$name" </dev/null >/dev/null 2>&1) &

@@ -98,4 +98,19 @@ for ((i = 0; i < 50; i++)); do
 done
 if kill -0 "$tpid" 2>/dev/null; then fail "SIGTERM did not end the program"; fi
 wait "$tpid" || fail "exit status $?"
+
+# A reader of standard output that goes away ends nothing: the lines are lost, the
+# program goes on (a status query that fails at each poll logs a row every 2 s).
+mkdir -p "$dir/exe2"
+cp "$tefsync" "$dir/exe2/tefsync"
+printf '[CONF]\r\nURLBASE=http://127.0.0.1:9/api/\r\ntimerApi=1\r\n' >"$dir/exe2/configAPI_TEF.ini"
+mkfifo "$dir/fifo"
+(exec 3<"$dir/fifo") & # opens the pipe and goes away at once
+TEFSYNC_DRIVE_C="$dir/c" "$dir/exe2/tefsync" >"$dir/fifo" 2>"$dir/err2.txt" &
+t2=$!
+pids+=($t2)
+sleep 5
+kill -0 "$t2" 2>/dev/null || fail "a closed standard output ended the program"
+kill -TERM "$t2"
+wait "$t2" || fail "exit status $? after a closed standard output"
 echo "ok"

@@ -128,7 +128,7 @@ TEST_F(Heartbeat, AnsweredWhileTheErrorBoxIsOpen) {
   start();
   addRequest(57, {{"CRT", "1.234,56"}});
   bool answeredInBox = false;
-  svc->onErrorBox = [&](const std::string&) {
+  errorBox = [&](const std::string&) {
     // A window shell's box runs a nested event loop; the heartbeat timer ticks in it.
     leaveTest();
     clock.advanceMs(20000);
@@ -150,11 +150,10 @@ class Runner : public Heartbeat {
     env.makeHttp = [this](const std::string& ca) -> std::unique_ptr<plat::HttpClient> {
       return std::make_unique<TimedClient>(plat::makeHttpClient(ca), sent);
     };
-    svc = std::make_unique<tefsync::TfrmPrincipal>(env);
-    runner = std::make_unique<tefsync::HeadlessRunner>(*svc, out, err);
+    runner = std::make_unique<tefsync::HeadlessRunner>(env, out, err);
     runner->stopRequested = [this] { return stopAtMs >= 0 && clock.monotonicMs() >= stopAtMs; };
     runner->reloadRequested = [this] { return std::exchange(reload, false); };
-    svc->FormCreate();
+    runner->svc().FormCreate();
   }
   // Runs the runner for ms of virtual time.
   void runFor(int64_t ms) {
@@ -213,10 +212,10 @@ TEST_F(Runner, ReloadRunsHabilitaInicialAndStopEndsTheLoop) {
   writeSettings(s);
   reload = true;
   runFor(1500);
-  EXPECT_EQ(svc->frmConfig().urlBase, "http://127.0.0.1:1/api");
+  EXPECT_EQ(runner->svc().frmConfig().urlBase, "http://127.0.0.1:1/api");
   EXPECT_FALSE(reload);
   EXPECT_TRUE(mock.recorded().empty());  // the poll went to the new address
-  svc->btnCloseClick();
+  runner->svc().btnCloseClick();
   EXPECT_FALSE(runner->step());
 }
 

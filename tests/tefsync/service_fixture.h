@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,7 +56,9 @@ struct Settings {
   std::string timer = "10";
 };
 
-class ServiceTest : public ::testing::Test {
+// The fixture is the service's shell: errors are recorded, rows and repaints counted, an
+// end is pending from endAfterMs on.
+class ServiceTest : public ::testing::Test, public tefsync::Shell {
  protected:
   ServiceTest() {
     std::random_device rd;
@@ -121,9 +124,12 @@ class ServiceTest : public ::testing::Test {
     env.makeHttp = [this](const std::string& ca) -> std::unique_ptr<plat::HttpClient> {
       return std::make_unique<TimedClient>(plat::makeHttpClient(ca), sent);
     };
-    svc = std::make_unique<tefsync::TfrmPrincipal>(env);
-    svc->onErrorBox = [this](const std::string& m) { errors.push_back(m); };
-    svc->endPending = [this] { return endAfterMs >= 0 && clock.monotonicMs() >= endAfterMs; };
+    env.exitNow = [this](int code) {
+      if (exitNow) exitNow(code);
+      ADD_FAILURE() << "the program ended at once";
+      throw std::logic_error("ended at once");
+    };
+    svc = std::make_unique<tefsync::TfrmPrincipal>(*this, env);
     svc->FormCreate();
   }
   void startManager(const std::string& script = "") {
@@ -215,6 +221,25 @@ class ServiceTest : public ::testing::Test {
   }
   std::string computerName = "CAIXA01";
   int64_t endAfterMs = -1;
+
+  // Shell
+  void logRowAdded(const tefsync::LogRow& row) override { rowsSeen.push_back(row.Operacao); }
+  void stateChanged() override { ++repaints; }
+  void showError(const std::string& message) override {
+    if (errorBox)
+      errorBox(message);
+    else
+      errors.push_back(message);
+  }
+  void endProgram() override { ++endCalls; }
+  bool endPending() override { return endAfterMs >= 0 && clock.monotonicMs() >= endAfterMs; }
+  std::vector<std::string> rowsSeen;
+  int repaints = 0;
+  int endCalls = 0;
+  // Runs where the program would end at once (in a child process, a test may end it).
+  std::function<void(int code)> exitNow;
+  // Replaces the recording of errors (a window's box with a nested event loop).
+  std::function<void(const std::string&)> errorBox;
 
  private:
   fs::path root_;

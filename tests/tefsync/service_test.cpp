@@ -38,15 +38,14 @@ TEST_F(Service, TestComputerShowsTheTestGuide) {
 
 TEST_F(Service, LogHoldsAtMost1001Rows) {
   start();
-  std::vector<std::string> seen;
-  svc->onAddList = [&](const tefsync::LogRow& r) { seen.push_back(r.Operacao); };
+  rowsSeen.clear();
   for (int i = 0; i < 1001; ++i) svc->addList("op" + std::to_string(i));
   EXPECT_EQ(svc->tblList.size(), 1001u);
   svc->addList("next", "msg");
   ASSERT_EQ(svc->tblList.size(), 1u);
   EXPECT_EQ(svc->tblList[0].Operacao, "next");
   EXPECT_EQ(svc->tblList[0].Mensagem, "msg");
-  EXPECT_EQ(seen.size(), 1002u);
+  EXPECT_EQ(rowsSeen.size(), 1002u);
 }
 
 TEST_F(Service, LogLineFormat) {
