@@ -35,9 +35,10 @@ bool dirExists(std::string_view path);
 bool deleteFile(std::string_view path);
 // Copies, overwriting the target; false on failure. Not atomic.
 bool copyFile(std::string_view from, std::string_view to);
-// Copies through a staging file next to the target and one rename: the target is
-// either the old file or the whole new one.
-bool copyFileAtomic(std::string_view from, std::string_view to);
+// Copies through a staging file and one rename: the target is either the old file or the
+// whole new one. The staging file is made in stagingDir (which must be on the target's
+// volume), or beside the target when stagingDir is empty.
+bool copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir = {});
 // Renames within one volume, replacing an existing target; false on failure.
 bool renameFile(std::string_view from, std::string_view to);
 // Creates one folder level; false when it failed (callers ignore it).

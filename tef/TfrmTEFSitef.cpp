@@ -18,8 +18,6 @@ const char* const kCRLF = "\r\n";
 const char* const kMarcador = "TesteCupom.zkt";
 const char* const kSemComunicacao = "Erro de comunicação com client sitef. Favor ativa-lo.";
 const char* const kGerenciadorInativo = "Gerenciador Padrão não esta ATIVO.";
-const char* const kPendente =
-    "Existe transação TEF anterior não finalizada. Nova transação não realizada.";
 
 std::string linha(const std::string& campo, const std::string& valor) {
   return campo + " = " + valor;
@@ -142,9 +140,16 @@ std::string TfrmTEFSitef::Coleta_Valor_Da_Transacao(const std::string& QualTrans
 }
 
 int TfrmTEFSitef::Tem_Cupom_para_Imprimir_28() const {
-  const long long linhas =
-      numeroDoCampo(Coleta_Valor_Da_Transacao("028", "000"), cArquivoCarregado_, "028-000");
-  return linhas > 0 ? 0 : 1;
+  try {
+    const long long linhas =
+        numeroDoCampo(Coleta_Valor_Da_Transacao("028", "000"), cArquivoCarregado_, "028-000");
+    return linhas > 0 ? 0 : 1;
+  } catch (const TefError& e) {
+    // Finishing a transaction the manager does not need finished is harmless; leaving one
+    // pending for good, or blocking every later sale, is not.
+    Log("Resposta TEF", std::string(e.what()) + "; tratada como com comprovante");
+    return 0;
+  }
 }
 
 std::string TfrmTEFSitef::MontaIdentificador() {
@@ -189,18 +194,25 @@ void TfrmTEFSitef::Pausa(int ms) {
   plat::clock().sleepMs(ms);
 }
 
+void TfrmTEFSitef::Log(const std::string& operacao, const std::string& mensagem) const {
+  if (onLog) onLog(operacao, mensagem);
+}
+
 void TfrmTEFSitef::ColocaNaFila(const std::string& bytes) {
   // Written whole beside the request folder and moved in with one rename, so the manager
-  // never reads half a request.
+  // never reads half a request. A request that cannot be placed leaves nothing behind.
   const std::string staging = ArqStaging();
   try {
     plat::writeBytes(staging, bytes);
   } catch (const plat::FileError& e) {
+    Delete_File_TEF(staging);
     throw TefError("Arquivo " + staging + " não pôde ser gravado: " + e.what());
   }
   plat::flushFile(staging);
-  if (!plat::renameFile(staging, ArqRequisicao()))
+  if (!plat::renameFile(staging, ArqRequisicao())) {
+    Delete_File_TEF(staging);
     throw TefError("Arquivo " + staging + " não pôde ser movido para " + ArqRequisicao());
+  }
 }
 
 void TfrmTEFSitef::CriarArquivo(const std::string& Name_File, const std::string& Conteudo_File) {
@@ -211,12 +223,12 @@ void TfrmTEFSitef::CriarArquivo(const std::string& Name_File, const std::string&
 int TfrmTEFSitef::Recebeu_Arquivo_INTPOSSTS_Valido(int nTentativas) {
   for (int i = 1; i <= nTentativas; ++i) {
     if (plat::fileExists(ArqStatus())) {
-      Pausa(1500);
+      Pausa(kPausaReconhecimentoMs);
       // A file that vanished meanwhile acknowledges nothing.
       if (plat::fileExists(ArqStatus()) && IntPos_STS_Igual_Enviado(cIdentificacao001) == 0)
         return 0;
     }
-    Pausa(1000);
+    Pausa(kPausaTentativaMs);
   }
   return 1;
 }
@@ -241,10 +253,18 @@ int TfrmTEFSitef::IntPos_001_Igual_Enviado(const std::string& cIdentificacao_P_C
 
 void TfrmTEFSitef::AguardaResposta() {
   for (;;) {
-    Pausa(500);
+    Pausa(kPausaRespostaMs);
     if (!plat::fileExists(ArqResposta())) continue;
+    std::string texto;
+    try {
+      texto = plat::readBytes(ArqResposta());
+    } catch (const plat::FileError&) {
+      continue;  // taken away or still held by the manager
+    }
+    // A manager may write its answer in steps: it counts once its last line is 999-999.
+    if (!respostaCompleta(texto)) continue;
     if (IntPos_001_Igual_Enviado(cIdentificacao001) == 1) {
-      Delete_File_TEF(ArqResposta());  // answer to an earlier request
+      DescartaRespostaAntiga(plat::cp1252ToUtf8(texto));
       continue;
     }
     Baixa_Buffer_IntPos001();
@@ -253,10 +273,37 @@ void TfrmTEFSitef::AguardaResposta() {
   }
 }
 
+void TfrmTEFSitef::DescartaRespostaAntiga(const std::string& texto) {
+  // An approval that comes after its sale gave up on it is still pending at the manager:
+  // kept to be undone by the recovery, never dropped unfinished.
+  if (campoDoTexto(texto, "009") == "0" && precisaFinalizar(texto)) {
+    const Finalizacao t{"",
+                        campoDoTexto(texto, "001"),
+                        campoDoTexto(texto, "002"),
+                        campoDoTexto(texto, "012"),
+                        campoDoTexto(texto, "027"),
+                        campoDoTexto(texto, "010")};
+    const std::string &id = t.id, &nsu = t.nsu;
+    if (!pasta_.finalizadaComo(t)) {
+      pasta_.guardaAtrasada();
+      Log("Resposta TEF", "Aprovacao atrasada (identificador " + id + ", NSU " + nsu +
+                              ") guardada para ser desfeita");
+    }
+  }
+  Delete_File_TEF(ArqResposta());
+}
+
+bool TfrmTEFSitef::AguardaRespostaCompleta() {
+  for (int i = 0; i < kTentativasReconhecimento; ++i) {
+    if (!plat::fileExists(ArqResposta())) return false;
+    if (respostaCompleta(pasta_.le(ArqResposta()))) return true;
+    Pausa(kPausaTentativaMs);
+  }
+  return respostaCompleta(pasta_.le(ArqResposta()));
+}
+
 void TfrmTEFSitef::Baixa_Buffer_IntPos001() {
-  if (!plat::copyFileAtomic(ArqResposta(), ArqBackup()))
-    throw TefError("Arquivo " + ArqResposta() + " não pôde ser copiado para " + ArqBackup());
-  plat::flushFile(ArqBackup());
+  pasta_.guardaResposta();
 }
 
 bool TfrmTEFSitef::Delete_File_TEF(const std::string& Path_Name_File) {
@@ -265,33 +312,17 @@ bool TfrmTEFSitef::Delete_File_TEF(const std::string& Path_Name_File) {
 }
 
 void TfrmTEFSitef::LimpaArquivosTransacao() {
-  // INTPOS.BKP is not touched here: it goes only once the request it holds is acknowledged.
-  Delete_File_TEF(ArqResposta());
-  Delete_File_TEF(ArqBackup());
-}
-
-void TfrmTEFSitef::SalvaBkp(const std::string& requisicao) {
-  try {
-    plat::writeBytesAtomic(ArqBkp(), plat::utf8ToCp1252(requisicao + kCRLF));
-  } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + ArqBkp() + " não pôde ser gravado: " + e.what());
-  }
+  if (!pasta_.limpaTransacao())
+    Log("Resposta TEF", "Arquivo " + ArqResposta() + " nao pode ser apagado");
 }
 
 void TfrmTEFSitef::CriarArquivoTmpCupom(const std::string& Name_File, const std::string& Oque) {
   std::string o = Oque;
   for (char& c : o)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  const std::string arquivo = PathAplicacao + Name_File;
-  if (o == "CRIAR") {
-    try {
-      plat::writeBytesAtomic(arquivo, std::string("teste") + kCRLF);
-    } catch (const plat::FileError& e) {
-      throw TefError("Arquivo " + arquivo + " não pôde ser gravado: " + e.what());
-    }
-  } else if (o == "ELIMINAR") {
-    Delete_File_TEF(arquivo);
-  }
+  (void)Name_File;  // always the pending-sale marker
+  if (o == "CRIAR") pasta_.abreVenda();
+  if (o == "ELIMINAR") pasta_.fechaVenda();
 }
 
 void TfrmTEFSitef::Application_MessageBox(const std::string& msg1, const std::string& /*msg2*/) {
@@ -305,8 +336,16 @@ int TfrmTEFSitef::VerificaGerenciadorPadrao() {
   cIdentificacao001 = MontaIdentificador();
   cConteudoArquivo =
       junta({linha("000-000", "ATV"), linha("001-000", cIdentificacao001), linha("999-999", "0")});
-  CriarArquivo("INTPOS.001", cConteudoArquivo);
-  const int r = Recebeu_Arquivo_INTPOSSTS_Valido(7);
+  int r = 1;
+  try {
+    CriarArquivo("INTPOS.001", cConteudoArquivo);
+    r = Recebeu_Arquivo_INTPOSSTS_Valido(kTentativasReconhecimento);
+  } catch (const TefError& e) {
+    // A request that cannot be placed is a manager that is not there. The wait still
+    // passes, so whoever repeats the check does not spin.
+    Log("Gerenciador SITEF", e.what());
+    for (int i = 0; i < kTentativasReconhecimento; ++i) Pausa(kPausaTentativaMs);
+  }
   if (r == 1) Application_MessageBox(kGerenciadorInativo, "Atenção");
   return r;
 }
@@ -317,37 +356,25 @@ void TfrmTEFSitef::AguardaGerenciador() {
 }
 
 bool TfrmTEFSitef::Testa_file_multiplos(const std::string& OperIn, const std::string& nFileIn) {
-  if (OperIn == "TESTE") return plat::fileExists(ArqMulti(nFileIn));
+  if (OperIn == "TESTE") return pasta_.temPagamento(nFileIn);
   if (OperIn == "COPIA") {
-    // A payment that is not stored could never be finished: stop here rather than go on.
-    if (!plat::copyFileAtomic(ArqBackup(), ArqMulti(nFileIn)))
-      throw TefError("Arquivo " + ArqBackup() + " não pôde ser copiado para " + ArqMulti(nFileIn));
+    pasta_.guardaPagamento(nFileIn);
     return true;
   }
   if (OperIn == "DELETE") {
     if (nFileIn == "ALL") {
-      for (const char* n : {"1", "2", "3"}) Delete_File_TEF(ArqMulti(n));
+      for (const char* n : {"1", "2", "3"}) pasta_.descartaPagamento(n);
     } else {
-      Delete_File_TEF(ArqMulti(nFileIn));
+      pasta_.descartaPagamento(nFileIn);
     }
     return false;
   }
   if (OperIn == "TROCA") {
-    // INTPOS.BKP is left alone: it may hold a request not yet acknowledged.
-    Delete_File_TEF(ArqBackup());
-    Delete_File_TEF(ArqResposta());
-    for (const std::string& destino : {ArqBackup(), ArqResposta()})
-      if (!plat::copyFileAtomic(ArqMulti(nFileIn), destino))
-        throw TefError("Arquivo " + ArqMulti(nFileIn) + " não pôde ser copiado para " + destino);
+    pasta_.tornaCorrente(nFileIn);
     Coletar_Todos_os_dados_do_INTPOS001();
     return true;
   }
   return false;
-}
-
-bool TfrmTEFSitef::TemPagamentoGuardado() {
-  return Testa_file_multiplos("TESTE", "1") || Testa_file_multiplos("TESTE", "2") ||
-         Testa_file_multiplos("TESTE", "3");
 }
 
 // ---- Card sale ----
@@ -355,7 +382,8 @@ bool TfrmTEFSitef::TemPagamentoGuardado() {
 std::string TfrmTEFSitef::MontaRequisicao(const std::string& codigo,
                                           const std::string& cNumeroCupom,
                                           const std::string& cValor) const {
-  const std::string casa = linha("565-008", "1=" + cnpj_da_empresa + ";2=52718094000236");
+  const std::string casa =
+      linha("565-008", "1=" + cnpj_da_empresa + ";2=" + std::string(kCnpjSoftwareHouse));
   const std::string id = linha("001-000", cIdentificacao001);
   const std::string fim = linha("999-999", "0");
   if (codigo == "ADM")
@@ -369,20 +397,6 @@ std::string TfrmTEFSitef::MontaRequisicao(const std::string& codigo,
                   casa, fim});
   return junta({linha("000-000", "CRT"), id, linha("002-000", cNumeroCupom),
                 linha("003-000", cValor), casa, fim});
-}
-
-bool TfrmTEFSitef::BkpEhConfirmacao() {
-  if (!plat::fileExists(ArqBkp())) return false;
-  for (const auto& l : LerLinhas(ArqBkp()))
-    if (Tipo_De_Campo(l, "1") == "000") {
-      const std::string op = Dados_Do_Campo(l);
-      return op == "CNF" || op == "NCN";
-    }
-  return false;
-}
-
-bool TfrmTEFSitef::TemTransacaoPorFinalizar() {
-  return plat::fileExists(ArqBackup()) || TemPagamentoGuardado() || BkpEhConfirmacao();
 }
 
 int TfrmTEFSitef::RealizaTransacaoCRT(const std::string& cNumeroCupom,
@@ -415,12 +429,12 @@ int TfrmTEFSitef::RealizaTransacaoCRT(const std::string& cNumeroCupom,
   CriarArquivo("INTPOS.001", cConteudoArquivo);
 
   int iRetorno = 1;
-  bool respondida = false;
-  if (Recebeu_Arquivo_INTPOSSTS_Valido(7) == 1) {
+  if (Recebeu_Arquivo_INTPOSSTS_Valido(kTentativasReconhecimento) == 1) {
     Application_MessageBox(kSemComunicacao, "Atenção");
+    // The manager may have read the request and still answer it, approved.
+    pedidoSemResposta_ = true;
   } else {
     AguardaResposta();
-    respondida = true;
     const std::string msg = Coleta_Valor_Da_Transacao("030", "000");
     if (Coleta_Valor_Da_Transacao("009", "000") == "0") {
       iRetorno = 0;
@@ -430,41 +444,42 @@ int TfrmTEFSitef::RealizaTransacaoCRT(const std::string& cNumeroCupom,
       LimpaArquivosTransacao();
     }
   }
-  // A request gone from the folder without an answer was taken: an answer may still come.
-  if (!Delete_File_TEF(ArqRequisicao()) && !respondida) pedidoSemResposta_ = true;
+  Delete_File_TEF(ArqRequisicao());
 
+  // The sale's own order: payment 1 is stored before payment 2 (or 3) is requested.
   const bool segundo = iRetorno == 0 && Valor2 > 0;
   if (segundo) {
     Testa_file_multiplos("COPIA", "1");
-    LimpaArquivosTransacao();
-    cOperacoes_ = zkt::StringDelimitador(cOperacoes_, ";", "Resto");
-    iRetorno = RealizaTransacaoCRT(cNumeroCupom, zkt::StringDelimitador(cOperacoes_, ";", "Inicio"),
-                                   "INTERNO", Valor2, 0, 0);
-    temMultiplosPagtos = true;
-    if (iRetorno == 1)
-      DesfazTransacao(false);
-    else
-      Testa_file_multiplos("COPIA", "2");
+    iRetorno = ProximoPagamento(cNumeroCupom, Valor2, "2");
   }
   if (iRetorno == 0 && Valor3 > 0) {
     // Without a second payment the first is stored here, so it is finished with the rest.
     if (!segundo) Testa_file_multiplos("COPIA", "1");
-    LimpaArquivosTransacao();
-    cOperacoes_ = zkt::StringDelimitador(cOperacoes_, ";", "Resto");
-    iRetorno = RealizaTransacaoCRT(cNumeroCupom, zkt::StringDelimitador(cOperacoes_, ";", "Inicio"),
-                                   "INTERNO", Valor3, 0, 0);
-    temMultiplosPagtos = true;
-    if (iRetorno == 1)
-      DesfazTransacao(false);
-    else
-      Testa_file_multiplos("COPIA", "3");
+    iRetorno = ProximoPagamento(cNumeroCupom, Valor3, "3");
   }
 
-  // A failed sale drops its marker only when nothing of it can still need an undo.
-  if (inicioDaVenda && iRetorno != 0 && !pedidoSemResposta_ && !TemPagamentoGuardado() &&
-      !plat::fileExists(ArqBackup()))
+  // A failed sale drops its marker only when every request it placed was answered and
+  // nothing of it can still need an undo.
+  if (inicioDaVenda && iRetorno != 0 && !pedidoSemResposta_ && !pasta_.temPagamentoGuardado() &&
+      !pasta_.temRespostaGuardada())
     CriarArquivoTmpCupom(kMarcador, "ELIMINAR");
   return iRetorno;
+}
+
+// The next payment of a sale, with the next code of the remembered list: stored as payment
+// n when approved; when not, every stored payment of the sale is undone at once.
+int TfrmTEFSitef::ProximoPagamento(const std::string& cNumeroCupom, double valor,
+                                   const std::string& n) {
+  LimpaArquivosTransacao();
+  cOperacoes_ = zkt::StringDelimitador(cOperacoes_, ";", "Resto");
+  const int r = RealizaTransacaoCRT(
+      cNumeroCupom, zkt::StringDelimitador(cOperacoes_, ";", "Inicio"), "INTERNO", valor, 0, 0);
+  temMultiplosPagtos = true;
+  if (r == 1)
+    DesfazTransacao(false);
+  else
+    Testa_file_multiplos("COPIA", n);
+  return r;
 }
 
 // ---- Confirmation and undo ----
@@ -485,6 +500,47 @@ std::string TfrmTEFSitef::MensagemDesfeita(const std::string& titulo, const std:
   if (!nsu.empty()) m += "  NSU: " + nsu + kCRLF;
   if (!valor.empty()) m += "Valor: " + valor;
   return m;
+}
+
+// The transaction in the field table, as a finish of it would be recorded.
+Finalizacao TfrmTEFSitef::TransacaoCarregada(const std::string& operacao) const {
+  return {operacao,
+          Coleta_Valor_Da_Transacao("001", "000"),
+          Coleta_Valor_Da_Transacao("002", "000"),
+          Coleta_Valor_Da_Transacao("012", "000"),
+          Coleta_Valor_Da_Transacao("027", "000"),
+          Coleta_Valor_Da_Transacao("010", "000")};
+}
+
+// Places the CNF or NCN of the answer in the field table and awaits its acknowledgment;
+// 0 when acknowledged. The request is kept as INTPOS.BKP before the answer files are
+// cleared (a late answer's files are the caller's), and it goes once the acknowledgment is in
+// the record. A transaction the record holds as finished is never finished again, least of
+// all the other way.
+int TfrmTEFSitef::FinalizaCorrente(const std::string& cabecalho, const std::string& id,
+                                   const std::string& mensagem, bool removerMarcador,
+                                   bool atrasada) {
+  const Finalizacao transacao = TransacaoCarregada(cabecalho);
+  const std::string &nsu = transacao.nsu, &idResposta = transacao.id;
+  if (const auto feita = pasta_.finalizadaComo(transacao)) {
+    Log("Recuperacao TEF", "Transacao NSU " + nsu + " (identificador " + idResposta +
+                               ") ja finalizada com " + feita->operacao + "; " + cabecalho +
+                               " nao enviado");
+    if (!atrasada) LimpaArquivosTransacao();
+    if (removerMarcador) CriarArquivoTmpCupom(kMarcador, "ELIMINAR");
+    return 0;
+  }
+  cConteudoArquivo = MontaFinalizacao(cabecalho, id);
+  pasta_.salvaFinalizacao(plat::utf8ToCp1252(cConteudoArquivo + kCRLF));
+  if (!atrasada) LimpaArquivosTransacao();
+  // An old acknowledgment may carry the same identifier as this request.
+  Delete_File_TEF(ArqStatus());
+  CriarArquivo("INTPOS.001", cConteudoArquivo);
+  if (removerMarcador) CriarArquivoTmpCupom(kMarcador, "ELIMINAR");
+  if (!mensagem.empty()) Application_MessageBox(mensagem, "");
+  if (Recebeu_Arquivo_INTPOSSTS_Valido(kTentativasReconhecimento) != 0) return 1;
+  pasta_.finalizacaoReconhecida(transacao);
+  return 0;
 }
 
 int TfrmTEFSitef::ConfirmaTransacao() {
@@ -511,15 +567,7 @@ int TfrmTEFSitef::ConfirmaUma() {
     return 0;
   }
   cIdentificacao001 = MontaIdentificador();
-  cConteudoArquivo = MontaFinalizacao("CNF", cIdentificacao001);
-  // Kept before the answer goes, so a stop at any point leaves the CNF to be re-sent.
-  SalvaBkp(cConteudoArquivo);
-  LimpaArquivosTransacao();
-  Delete_File_TEF(ArqStatus());
-  CriarArquivo("INTPOS.001", cConteudoArquivo);
-  if (Recebeu_Arquivo_INTPOSSTS_Valido(7) == 1) return 1;
-  Delete_File_TEF(ArqBkp());
-  return 0;
+  return FinalizaCorrente("CNF", cIdentificacao001, "", false);
 }
 
 int TfrmTEFSitef::NaoConfirmaTransacao() {
@@ -550,19 +598,10 @@ int TfrmTEFSitef::DesfazUma(bool removerMarcador) {
   const std::string nsu = Coleta_Valor_Da_Transacao("012", "000");
   const std::string valor = Coleta_Valor_Da_Transacao("003", "000");
   cIdentificacao001 = Coleta_Valor_Da_Transacao("001", "000");
-  cConteudoArquivo = MontaFinalizacao("NCN", cIdentificacao001);
-  SalvaBkp(cConteudoArquivo);
-  LimpaArquivosTransacao();
-  Delete_File_TEF(ArqStatus());
-  CriarArquivo("INTPOS.001", cConteudoArquivo);
-  Application_MessageBox(
-      MensagemDesfeita("Transação não Efetuada. Favor Reter o Cupom", rede, nsu, valor), "");
-  if (removerMarcador) CriarArquivoTmpCupom(kMarcador, "ELIMINAR");
-  int r = 1;
-  if (Recebeu_Arquivo_INTPOSSTS_Valido(7) == 0) {
-    Delete_File_TEF(ArqBkp());
-    r = 0;
-  }
+  const int r = FinalizaCorrente(
+      "NCN", cIdentificacao001,
+      MensagemDesfeita("Transação não Efetuada. Favor Reter o Cupom", rede, nsu, valor),
+      removerMarcador);
   if (fiscal::ImpressoraEstaAtiva_TEF()) fiscal::Fecha_Cupom_Vinculado_TEF();
   return r;
 }
@@ -574,19 +613,23 @@ bool TfrmTEFSitef::ReenviaBkp() {
   const std::string op = Coleta_Valor_Da_Transacao("000", "000");
   cIdentificacao001 = Coleta_Valor_Da_Transacao("001", "000");
   if (op != "CNF" && op != "NCN") return true;
-  iRetorno_ = 1;
-  std::string bytes;
-  try {
-    bytes = plat::readBytes(ArqBkp());
-  } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + ArqBkp() + " não pôde ser lido: " + e.what());
+  const Finalizacao transacao = TransacaoCarregada(op);
+  const std::string& nsu = transacao.nsu;
+  if (const auto feita = pasta_.finalizadaComo(transacao)) {
+    // Acknowledged before a cut, or finished the other way: not sent again.
+    Log("Recuperacao TEF", "Transacao NSU " + nsu + " ja finalizada com " + feita->operacao + "; " +
+                               op + " salvo descartado");
+    pasta_.apaga(ArqBkp());
+    return true;
   }
+  iRetorno_ = 1;
+  const std::string bytes = pasta_.le(ArqBkp());
   // An old acknowledgment may carry the same identifier as this request.
   Delete_File_TEF(ArqStatus());
   ColocaNaFila(bytes);
   Application_MessageBox("Reenvio da última transação " + op, "");
-  if (Recebeu_Arquivo_INTPOSSTS_Valido(7) == 0) {
-    Delete_File_TEF(ArqBkp());
+  if (Recebeu_Arquivo_INTPOSSTS_Valido(kTentativasReconhecimento) == 0) {
+    pasta_.finalizacaoReconhecida(transacao);
     iRetorno_ = 0;
     return true;
   }
@@ -594,72 +637,89 @@ bool TfrmTEFSitef::ReenviaBkp() {
   return false;
 }
 
+// Undoes the approvals that came after their sale had given up on them.
+bool TfrmTEFSitef::DesfazAtrasadas() {
+  for (int n = 1; n <= PastaDeRecuperacao::kVagasAtrasadas; ++n) {
+    if (!plat::fileExists(pasta_.Atrasada(n))) continue;
+    AguardaGerenciador();
+    CarregaArquivo(pasta_.Atrasada(n));
+    cNomeRede_ = Coleta_Valor_Da_Transacao("010", "000");
+    cNSU_ = Coleta_Valor_Da_Transacao("012", "000");
+    cValor_ = Coleta_Valor_Da_Transacao("003", "000");
+    cIdentificacao001 = Coleta_Valor_Da_Transacao("001", "000");
+    const int r = FinalizaCorrente(
+        "NCN", cIdentificacao001,
+        MensagemDesfeita("Transação não efetuada. Favor reter o cupom", cNomeRede_, cNSU_, cValor_),
+        false, true);
+    if (r != 0) {
+      iRetorno_ = 1;
+      return false;
+    }
+    Log("Recuperacao TEF", "Aprovacao atrasada NSU " + cNSU_ + " desfeita");
+    pasta_.descartaAtrasada(n);
+  }
+  return true;
+}
+
 void TfrmTEFSitef::Cancela_Transacao_TEF(bool eliminarTesteZKT) {
   finalizacaoPendente_ = false;
-  if (plat::fileExists(ArqBackup()) && !plat::copyFileAtomic(ArqBackup(), ArqResposta()))
-    throw TefError("Arquivo " + ArqBackup() + " não pôde ser copiado para " + ArqResposta());
-  if (plat::fileExists(ArqResposta())) {
-    AguardaGerenciador();
-    Coletar_Todos_os_dados_do_INTPOS001();
-    if (Tem_Cupom_para_Imprimir_28() == 1) {
-      LimpaArquivosTransacao();
-      return;
-    }
-    if (plat::fileExists(ArqMarcador())) {
-      cNomeRede_ = Coleta_Valor_Da_Transacao("010", "000");
-      cNSU_ = Coleta_Valor_Da_Transacao("012", "000");
-      cValor_ = Coleta_Valor_Da_Transacao("003", "000");
-      cIdentificacao001 = Coleta_Valor_Da_Transacao("001", "000");
-      cConteudoArquivo = MontaFinalizacao("NCN", cIdentificacao001);
-      SalvaBkp(cConteudoArquivo);
-      LimpaArquivosTransacao();
-      Delete_File_TEF(ArqStatus());
-      CriarArquivo("INTPOS.001", cConteudoArquivo);
-      if (eliminarTesteZKT) CriarArquivoTmpCupom(kMarcador, "ELIMINAR");
-      Application_MessageBox(MensagemDesfeita("Transação não efetuada. Favor reter o cupom",
-                                              cNomeRede_, cNSU_, cValor_),
-                             "");
-      // Awaited like the confirmation, so a later request cannot overwrite it unseen.
-      if (Recebeu_Arquivo_INTPOSSTS_Valido(7) == 0)
-        Delete_File_TEF(ArqBkp());
-      else
-        finalizacaoPendente_ = true;
-      select_.InitCom(select_.PortaCom_ECF);
-      if (fiscal::ImpressoraEstaAtiva_TEF()) fiscal::RelatorioECF("", "3");
-    } else {
-      cIdentificacao001 = Coleta_Valor_Da_Transacao("001", "000");
-      cValor_ = Coleta_Valor_Da_Transacao("003", "000");
-      cNomeRede_ = Coleta_Valor_Da_Transacao("010", "000");
-      cConteudoArquivo = MontaFinalizacao("CNF", cIdentificacao001);
-      SalvaBkp(cConteudoArquivo);
-      LimpaArquivosTransacao();
-      Delete_File_TEF(ArqStatus());
-      CriarArquivo("INTPOS.001", cConteudoArquivo);
-      Application_MessageBox(std::string("Última transação foi confirmada. Favor") + kCRLF +
-                                 "Rede: " + cNomeRede_ + kCRLF + "Valor de: " + cValor_ + kCRLF +
-                                 "reimprimir último cupom. ",
-                             "");
-      if (Recebeu_Arquivo_INTPOSSTS_Valido(7) == 0)
-        Delete_File_TEF(ArqBkp());
-      else
-        finalizacaoPendente_ = true;
-      select_.InitCom(select_.PortaCom_ECF);
-      if (fiscal::ImpressoraEstaAtiva_TEF()) fiscal::Fecha_Cupom_Vinculado_TEF();
-      fiscal::EndComm();
-    }
-    if (finalizacaoPendente_) iRetorno_ = 1;
+  const bool guardada = pasta_.temRespostaGuardada();
+  if (guardada) pasta_.restauraResposta();
+  if (!pasta_.temResposta()) return;
+  // An answer the manager is still writing is not read as final.
+  if (!guardada && !AguardaRespostaCompleta()) {
+    if (!pasta_.temResposta()) return;
+    Log("Recuperacao TEF",
+        "Resposta incompleta em " + ArqResposta() + "; fica para a proxima recuperacao");
+    finalizacaoPendente_ = true;
+    iRetorno_ = 1;
     return;
   }
-  if (plat::fileExists(ArqBkp()) && !ReenviaBkp()) finalizacaoPendente_ = true;
+  AguardaGerenciador();
+  Coletar_Todos_os_dados_do_INTPOS001();
+  if (Tem_Cupom_para_Imprimir_28() == 1) {
+    LimpaArquivosTransacao();
+    return;
+  }
+  cIdentificacao001 = Coleta_Valor_Da_Transacao("001", "000");
+  cNomeRede_ = Coleta_Valor_Da_Transacao("010", "000");
+  cValor_ = Coleta_Valor_Da_Transacao("003", "000");
+  int r;
+  // An answer the engine never kept (no backup answer, no stored payment) was never shown to
+  // the cloud, so nobody can have confirmed it.
+  if (pasta_.temMarcador() || (eliminarTesteZKT && !guardada)) {
+    cNSU_ = Coleta_Valor_Da_Transacao("012", "000");
+    r = FinalizaCorrente(
+        "NCN", cIdentificacao001,
+        MensagemDesfeita("Transação não efetuada. Favor reter o cupom", cNomeRede_, cNSU_, cValor_),
+        eliminarTesteZKT);
+    select_.InitCom(select_.PortaCom_ECF);
+    if (fiscal::ImpressoraEstaAtiva_TEF()) fiscal::RelatorioECF("", "3");
+  } else {
+    r = FinalizaCorrente("CNF", cIdentificacao001,
+                         std::string("Última transação foi confirmada. Favor") + kCRLF +
+                             "Rede: " + cNomeRede_ + kCRLF + "Valor de: " + cValor_ + kCRLF +
+                             "reimprimir último cupom. ",
+                         false);
+    select_.InitCom(select_.PortaCom_ECF);
+    if (fiscal::ImpressoraEstaAtiva_TEF()) fiscal::Fecha_Cupom_Vinculado_TEF();
+    fiscal::EndComm();
+  }
+  if (r != 0) {
+    finalizacaoPendente_ = true;
+    iRetorno_ = 1;
+  }
 }
 
 int TfrmTEFSitef::Verifica_Transacao_Pendente() {
   iRetorno_ = 0;
+  finalizacaoPendente_ = false;
   if (!select_.temTefSitef) return 0;
   // An unacknowledged CNF or NCN goes first: every later request would overwrite it.
-  if (BkpEhConfirmacao() && !ReenviaBkp()) return iRetorno_;
-  if (TemPagamentoGuardado()) {
-    if (plat::fileExists(ArqBackup()) || plat::fileExists(ArqResposta())) {
+  if (pasta_.temFinalizacaoSalva() && !ReenviaBkp()) return iRetorno_;
+  if (!DesfazAtrasadas()) return iRetorno_;
+  if (pasta_.temPagamentoGuardado()) {
+    if (pasta_.temRespostaGuardada() || pasta_.temResposta()) {
       Cancela_Transacao_TEF(false);
       if (finalizacaoPendente_) return iRetorno_;
     }
@@ -675,6 +735,9 @@ int TfrmTEFSitef::Verifica_Transacao_Pendente() {
   } else {
     Cancela_Transacao_TEF(true);
   }
+  // A marker with nothing left to finish describes no transaction.
+  if (!finalizacaoPendente_ && !pasta_.temTrabalhoPorFinalizar())
+    CriarArquivoTmpCupom(kMarcador, "ELIMINAR");
   return iRetorno_;
 }
 

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tef/PastaDeRecuperacao.h"
 
 namespace fiscal {
 class TfrmTEFSelect;
@@ -14,14 +15,19 @@ namespace tef {
 
 class TfrmTefSitef_XE;
 
-// A file, field or conversion fault inside the engine; names the file, field and value.
-class TefError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 class TfrmTEFSitef {
  public:
+  // Acknowledgment attempts of every awaited request.
+  static constexpr int kTentativasReconhecimento = 7;
+  static constexpr int kPausaTentativaMs = 1000;
+  // A matching acknowledgment counts only this long after it is first seen.
+  static constexpr int kPausaReconhecimentoMs = 1500;
+  static constexpr int kPausaRespostaMs = 500;
+  // The software house's CNPJ in 565-008.
+  static constexpr const char* kCnpjSoftwareHouse = "52718094000236";
+  static constexpr const char* kPendente =
+      "Existe transação TEF anterior não finalizada. Nova transação não realizada.";
+
   // Creates the engine's folders. The companion owns the field table.
   TfrmTEFSitef(TfrmTefSitef_XE& xe, fiscal::TfrmTEFSelect& select);
   ~TfrmTEFSitef();
@@ -30,6 +36,8 @@ class TfrmTEFSitef {
 
   // Called on every pass of every wait (the service answers the heartbeat from it).
   std::function<void()> idleHook;
+  // Event-log lines of the engine (the operator messages are str_msg_acumulada).
+  std::function<void(const std::string& operacao, const std::string& mensagem)> onLog;
 
   std::string cnpj_da_empresa;
   std::string str_msg_acumulada;
@@ -42,6 +50,9 @@ class TfrmTEFSitef {
   int NaoConfirmaTransacao();
   int Verifica_Transacao_Pendente();
   bool Testa_file_multiplos(const std::string& OperIn, const std::string& nFileIn);
+  // The backup folder holds work a new request would overwrite or that needs a CNF or NCN.
+  bool TemTransacaoPorFinalizar() const { return pasta_.temTrabalhoPorFinalizar(); }
+  PastaDeRecuperacao& pasta() { return pasta_; }
 
   // Folders, fixed at creation.
   const std::string PathTefDial = "C:\\CLIENT\\";
@@ -83,27 +94,29 @@ class TfrmTEFSitef {
   std::string ArqRequisicao() const { return PathTEFReq + "INTPOS.001"; }
   std::string ArqStaging() const { return PathTefDial + "INTPOS.001"; }
   std::string ArqStatus() const { return PathTEFResp + "INTPOS.STS"; }
-  std::string ArqResposta() const { return PathTEFResp + "INTPOS.001"; }
-  std::string ArqBackup() const { return PathAplicacao + "INTPOS.001"; }
-  std::string ArqBkp() const { return PathAplicacao + "INTPOS.BKP"; }
-  std::string ArqMarcador() const { return PathAplicacao + "TesteCupom.zkt"; }
-  std::string ArqMulti(const std::string& n) const {
-    return PathAplicacao + "Multi\\INTPOS.00" + n;
-  }
+  std::string ArqResposta() const { return pasta_.Resposta(); }
+  std::string ArqBackup() const { return pasta_.RespostaGuardada(); }
+  std::string ArqBkp() const { return pasta_.FinalizacaoSalva(); }
+  std::string ArqMarcador() const { return pasta_.Marcador(); }
+  std::string ArqMulti(const std::string& n) const { return pasta_.Pagamento(n); }
 
  private:
   void Pausa(int ms);
+  void Log(const std::string& operacao, const std::string& mensagem) const;
   void AguardaResposta();
+  void DescartaRespostaAntiga(const std::string& texto);
+  bool AguardaRespostaCompleta();
   void AguardaGerenciador();
   void LimpaArquivosTransacao();
   void ColocaNaFila(const std::string& bytes);
-  void SalvaBkp(const std::string& requisicao);
   std::vector<std::string> LerLinhas(const std::string& arquivo) const;
   void CarregaArquivo(const std::string& arquivo);
-  bool BkpEhConfirmacao();
   bool ReenviaBkp();
-  bool TemTransacaoPorFinalizar();
-  bool TemPagamentoGuardado();
+  bool DesfazAtrasadas();
+  int ProximoPagamento(const std::string& cNumeroCupom, double valor, const std::string& n);
+  Finalizacao TransacaoCarregada(const std::string& operacao) const;
+  int FinalizaCorrente(const std::string& cabecalho, const std::string& id,
+                       const std::string& mensagem, bool removerMarcador, bool atrasada = false);
   int ConfirmaUma();
   int DesfazUma(bool removerMarcador);
   int DesfazTransacao(bool removerMarcador);
@@ -116,9 +129,10 @@ class TfrmTEFSitef {
 
   TfrmTefSitef_XE& xe_;
   fiscal::TfrmTEFSelect& select_;
+  PastaDeRecuperacao pasta_{PathAplicacao, PathTEFResp, PathTefTmp};
   std::string cOperacoes_;          // the sale's remaining operation list
   std::string cArquivoCarregado_;   // file behind the field table, for error texts
-  bool pedidoSemResposta_ = false;  // a payment request was taken and never answered
+  bool pedidoSemResposta_ = false;  // a payment request was placed and never answered
   // Recovery context.
   int iRetorno_ = 0;
   bool finalizacaoPendente_ = false;

@@ -166,20 +166,22 @@ void syncFolder(const std::string& dir) {
   }
 }
 
-std::string stagingName(const std::string& target) {
+std::string stagingName(const std::string& target, const std::string& stagingDir = {}) {
   static std::atomic<unsigned> counter{0};
   const auto slash = target.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  if (!stagingDir.empty()) dir = stagingDir.back() == '/' ? stagingDir : stagingDir + "/";
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   return dir + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
          std::to_string(counter.fetch_add(1));
 }
 
-// Writes bytes to a fresh staging file beside target and renames it over target.
+// Writes bytes to a fresh staging file (beside target unless stagingDir is given) and
+// renames it over target.
 void replaceAtomically(std::string_view shownPath, const std::string& target,
-                       std::string_view bytes, bool ownerOnly) {
+                       std::string_view bytes, bool ownerOnly, const std::string& stagingDir = {}) {
   beforeChange();
-  const std::string tmp = stagingName(target);
+  const std::string tmp = stagingName(target, stagingDir);
   const int fd =
       ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
   if (fd < 0) fail("Cannot create a file beside", shownPath, errno);
@@ -193,6 +195,8 @@ void replaceAtomically(std::string_view shownPath, const std::string& target,
   if (!err && !writeAll(fd, bytes)) err = errno;
   if (!err && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && !err) err = errno;
+  // The rename is a change of its own: a cut between it and the write leaves the staging file.
+  if (!err) beforeChange();
   if (!err && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
   if (err) {
     ::unlink(tmp.c_str());
@@ -298,10 +302,12 @@ bool copyFile(std::string_view from, std::string_view to) {
   return ok;
 }
 
-bool copyFileAtomic(std::string_view from, std::string_view to) {
+bool copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir) {
   try {
     const std::string bytes = readBytes(from);
-    writeBytesAtomic(to, bytes);
+    std::string staging = stagingDir.empty() ? std::string() : np(stagingDir);
+    while (staging.size() > 1 && staging.back() == '/') staging.pop_back();
+    replaceAtomically(to, np(to), bytes, false, staging);
     return true;
   } catch (const FileError&) {
     return false;

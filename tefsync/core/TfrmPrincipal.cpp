@@ -109,6 +109,7 @@ void TfrmPrincipal::FormCreate() {
   // request waits for the exchange with the manager to finish (the decision wait honours
   // it), so nothing is left half sent.
   frmTEFSitef_->idleHook = [this] { Testar_Ping(); };
+  frmTEFSitef_->onLog = [this](const std::string& op, const std::string& m) { addList(op, m); };
 
   Habilita_inicial();
   uGetAPI = 0;
@@ -206,9 +207,19 @@ void TfrmPrincipal::SpeedButton1Click() {
     if (!frmConfig_->chkTefSitef) return;
     frmTEFSelect_->temTefSitef = true;
     addList("ADm - Sitef");
-    frmTEFSitef_->cnpj_da_empresa = zkt::somenteNumeros(frmConfig_->edtCnpjTEf);
-    if (frmTEFSitef_->VerificaGerenciadorPadrao() == 0)
-      frmTEFSitef_->RealizaTransacaoCRT("0.00", "ADM", "NAO_HA", 0, 0, 0);
+    tef::TfrmTEFSitef& engine = *frmTEFSitef_;
+    engine.cnpj_da_empresa = zkt::somenteNumeros(frmConfig_->edtCnpjTEf);
+    if (engine.VerificaGerenciadorPadrao() != 0) return;
+    // Unfinished work would be refused silently: finish it first, as every cloud request
+    // does, and tell the operator when it still cannot be finished.
+    if (engine.TemTransacaoPorFinalizar()) {
+      engine.Verifica_Transacao_Pendente();
+      if (engine.TemTransacaoPorFinalizar()) {
+        addList("ADm - Sitef", tef::TfrmTEFSitef::kPendente);
+        throw std::runtime_error(tef::TfrmTEFSitef::kPendente);
+      }
+    }
+    engine.RealizaTransacaoCRT("0.00", "ADM", "NAO_HA", 0, 0, 0);
   });
 }
 
@@ -235,9 +246,39 @@ void TfrmPrincipal::timerApiTimerBody() {
     int period = frmConfig_->timerApiValue();
     if (period < 1) period = TfrmConfig::kTimerApiPadrao;
     uGetAPI = now + period;
+    if (recuperacaoInicialPendente_) recuperacaoInicial();
     if (get_Status()) carryOutRequest();
   }
   habilTimer("API", true);
+}
+
+void TfrmPrincipal::recuperacaoInicial() {
+  tef::TfrmTEFSitef& engine = *frmTEFSitef_;
+  const bool pendente = engine.TemTransacaoPorFinalizar() || engine.pasta().temMarcador() ||
+                        engine.pasta().temResposta();
+  if (!frmConfig_->chkTefSitef || !pendente) {
+    recuperacaoInicialPendente_ = false;
+    return;
+  }
+  // An error here must not stop polling: the next cloud request runs the recovery anyway.
+  try {
+    frmTEFSelect_->temTefSitef = true;
+    if (engine.VerificaGerenciadorPadrao() != 0) {
+      if (!gerenciadorInativoAvisado_)
+        addList("Recuperacao TEF", "Gerenciador inativo; nova tentativa na proxima consulta");
+      gerenciadorInativoAvisado_ = true;
+      return;
+    }
+    recuperacaoInicialPendente_ = false;
+    addList("Recuperacao TEF", "Transacao pendente encontrada na inicializacao");
+    const int r = engine.Verifica_Transacao_Pendente();
+    addList("Recuperacao TEF", r == 0 && !engine.TemTransacaoPorFinalizar()
+                                   ? "Transacao pendente finalizada"
+                                   : "Transacao pendente nao finalizada");
+  } catch (const std::exception& e) {
+    recuperacaoInicialPendente_ = false;
+    addList("Recuperacao TEF", scrub(e.what()));
+  }
 }
 
 void TfrmPrincipal::carryOutRequest() {

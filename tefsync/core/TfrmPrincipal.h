@@ -147,6 +147,7 @@ class TfrmPrincipal {
 
  private:
   void timerApiTimerBody();
+  void recuperacaoInicial();
   void carryOutRequest();
   void waitDecision();
   void checkEnd();
@@ -168,6 +169,10 @@ class TfrmPrincipal {
   std::unique_ptr<tef::TfrmTefSitef_XE> frmTefSitef_XE_;
   std::unique_ptr<tef::TfrmTEFSitef> frmTEFSitef_;
   bool inTick_ = false;
+  // Work a power cut left in the backup folder is finished on the first poll tick, not
+  // hours later with the next cloud request.
+  bool recuperacaoInicialPendente_ = true;
+  bool gerenciadorInativoAvisado_ = false;
 };
 
 }  // namespace tefsync

@@ -63,7 +63,9 @@ TEST_F(Finish, WithoutReceiptLinesConfirmSendsNothingUndoStillSends) {
 TEST_F(Finish, MultiPaymentChecksTheManagerOncePerPayment) {
   for (const bool confirm : {true, false}) {
     newEngine();
+    // A fresh manager numbers its transactions from the start again: a fresh shop too.
     std::filesystem::remove(journalPath());
+    std::filesystem::remove(at("Client/BKPINTPOS/Finalizadas.zkt"));
     sale(3);
     EXPECT_EQ(confirm ? engine->ConfirmaTransacao() : engine->NaoConfirmaTransacao(), 0);
     const std::string f = confirm ? "CNF" : "NCN";

@@ -132,13 +132,14 @@ TEST_F(Sale, ApprovedWithoutReceiptReportsTheMessage) {
 }
 
 TEST_F(Sale, NotAcknowledged) {
-  // The manager is not running: the request is never taken and the sale ends cleanly.
+  // The manager is not running: the request is removed from REQ\, and the marker stays, since
+  // a manager that read it could still answer it.
   startManager();
   sim->setRunning(false);
   EXPECT_EQ(engine->RealizaTransacaoCRT("1", "CRT;", "EXTERNO", 10, 0, 0), 1);
   EXPECT_EQ(engine->str_msg_acumulada, "Erro de comunicacao com client sitef. Favor ativa-lo.\r\n");
   EXPECT_FALSE(has("Client/REQ/INTPOS.001"));
-  EXPECT_FALSE(marker());
+  EXPECT_TRUE(marker());
 }
 
 TEST_F(Sale, TakenButNeverAcknowledgedKeepsTheMarker) {
@@ -148,7 +149,7 @@ TEST_F(Sale, TakenButNeverAcknowledgedKeepsTheMarker) {
   EXPECT_TRUE(marker());
   put("Client/RESP/INTPOS.001",
       answerText({"000-000 = CRT", "001-000 = 090504", "009-000 = 0", "010-000 = VISA",
-                  "012-000 = 777", "028-000 = 1", "029-001 = x"}));
+                  "012-000 = 777", "028-000 = 1", "029-001 = x", "999-999 = 0"}));
   EXPECT_EQ(engine->Verifica_Transacao_Pendente(), 0);
   EXPECT_EQ(ops().back(), "NCN");
 }
