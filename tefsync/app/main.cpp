@@ -7,6 +7,7 @@
 #include "platform/signals.h"
 #include "tefsync/core/HeadlessRunner.h"
 #include "tefsync/core/TfrmPrincipal.h"
+#include "tefsync/core/safe_text.h"
 #ifdef TEFSYNC_HAS_GUI
 #include "tefsync/gui/desktop.h"
 #endif
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     runner.svc().FormCreate();
     return runner.run();
   } catch (const std::exception& e) {
-    std::cerr << "tefsync: " << e.what() << std::endl;
+    std::cerr << "tefsync: " << tefsync::escapeControls(e.what()) << std::endl;
     return 1;
   }
 }

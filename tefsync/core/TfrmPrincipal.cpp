@@ -1,11 +1,13 @@
 #include "tefsync/core/TfrmPrincipal.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/funcoes_zkt.h"
 #include "platform/child.h"
 #include "platform/fs.h"
 #include "tefsync/core/cloud_api.h"
+#include "tefsync/core/safe_text.h"
 
 namespace tefsync {
 namespace {
@@ -18,19 +20,6 @@ std::string lowerAscii(std::string s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return s;
-}
-
-std::string escapeLineBreaks(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
 }
 
 // The lines of a multi-line text, as a memo holds them: a final line break ends the last
@@ -59,8 +48,8 @@ std::string formatLogLine(const LogRow& row) {
   const plat::DateTime& d = row.DataHora;
   std::snprintf(stamp, sizeof stamp, "%02d/%02d/%04d %02d:%02d:%02d", d.day % 100, d.month % 100,
                 d.year % 10000, d.hour % 100, d.minute % 100, d.second % 100);
-  return std::string(stamp) + " | " + escapeLineBreaks(row.Operacao) + " | " +
-         escapeLineBreaks(row.Mensagem);
+  return std::string(stamp) + " | " + escapeControls(row.Operacao) + " | " +
+         escapeControls(row.Mensagem);
 }
 
 void TimerState::setEnabled(bool on) {
@@ -116,12 +105,22 @@ void TfrmPrincipal::FormCreate() {
   uGetAPI = 0;
   btnguiaTesteVisible = testComputer();
   plat::createDir(env_.exeDir + "ping");
+  avisaUrlSemCriptografia();
+  frmConfig_->aposSalvar = [this] { avisaUrlSemCriptografia(); };
+}
+
+void TfrmPrincipal::avisaUrlSemCriptografia() {
+  if (plainHttpOffLoopback(frmConfig_->urlBase))
+    addList("Aviso", "URL Base " + formUrl(frmConfig_->urlBase) +
+                         " sem https: o token de acesso segue sem criptografia pela rede");
 }
 
 void TfrmPrincipal::addList(const std::string& OperIn, const std::string& MensagemIn) {
   if (tblListAberta) {
     if (tblList.size() > 1000) tblList.clear();
-    tblList.push_back(LogRow{OperIn, plat::clock().now(), MensagemIn});
+    // Texts from outside (cloud values, manager messages, errors) cannot add lines or show
+    // the token.
+    tblList.push_back(LogRow{scrub(OperIn), plat::clock().now(), scrub(MensagemIn)});
     shell_.logRowAdded(tblList.back());
   }
   shell_.stateChanged();
@@ -207,14 +206,17 @@ void TfrmPrincipal::checkEnd() {
   if (shell_.endPending()) throw ProgramEnding();
 }
 
-std::string TfrmPrincipal::scrub(std::string message) const {
-  for (const std::string* secret :
+std::string TfrmPrincipal::scrub(const std::string& message) const {
+  // Every token this run has used: a late answer may still quote one replaced since.
+  for (const std::string* token :
        {&token_de_acesso, frmConfig_ ? &frmConfig_->token_velantra : &token_de_acesso}) {
-    if (secret->empty()) continue;
-    for (size_t p = message.find(*secret); p != std::string::npos; p = message.find(*secret, p + 3))
-      message.replace(p, secret->size(), "***");
+    if (token->empty() ||
+        std::find(tokensVistos_.begin(), tokensVistos_.end(), *token) != tokensVistos_.end())
+      continue;
+    if (tokensVistos_.size() >= 16) tokensVistos_.erase(tokensVistos_.begin());
+    tokensVistos_.push_back(*token);
   }
-  return message;
+  return safeText(message, tokensVistos_);
 }
 
 void TfrmPrincipal::timerApiTimer() {
@@ -313,6 +315,14 @@ void TfrmPrincipal::carryOutRequest() {
     addList("Gerenciador SITEF", "Nao configurado");
     return;
   }
+  // Refused before the manager sees anything: it would ask the operator for the amount.
+  const std::string recusa = amountRefusal(MatProcesso);
+  if (!recusa.empty()) {
+    addList("Valor invalido", recusa);
+    memoTef1 = recusa;
+    Gravar_status_API("4");
+    return;
+  }
   frmTEFSelect_->temTefSitef = true;
   if (engine.VerificaGerenciadorPadrao() != 0) {
     Gravar_status_API("2");
@@ -368,6 +378,14 @@ void TfrmPrincipal::waitDecision() {
       Gravar_status_API("8");
       return;
     }
+    if (decisao == 4 || decisao == 8) {
+      // Closed in the cloud without a decision: nobody will confirm the sale.
+      engine.NaoConfirmaTransacao();
+      addList("Operacao TEF NAO confirmada",
+              "Sts = " + std::to_string(decisao) + ": pedido encerrado sem decisao");
+      Gravar_status_API("8");
+      return;
+    }
   }
 }
 
@@ -376,9 +394,10 @@ plat::HttpResponse TfrmPrincipal::send(const std::string& method, const std::str
   const std::string formed = formUrl(url);
   if (formed.empty()) throw CloudError("URL Base nao configurada");
   // A line break in the token would let it write headers of its own.
-  if (token_de_acesso.find_first_of("\r\n", 0) != std::string::npos ||
-      token_de_acesso.find('\0') != std::string::npos)
-    throw CloudError("Token Velantra com caractere invalido");
+  // Nor may any other control character: the log could no longer recognise it to mask it.
+  for (unsigned char c : token_de_acesso) {
+    if (c < 0x20 || c == 0x7F) throw CloudError("Token Velantra com caractere invalido");
+  }
   plat::HttpHeaders headers = {{"Accept", kAccept}, {"Accept-Charset", kAcceptCharset}};
   if (method == "POST") headers.emplace_back("Content-Type", "application/json");
   headers.emplace_back("Authorization", "Bearer " + token_de_acesso);
@@ -396,6 +415,7 @@ bool TfrmPrincipal::get_Status() {
     SelectionRules rules{frmConfig_->idvelantraValue(), frmConfig_->IdCaixaValue(), testComputer()};
     Selection s = parseStatusAnswer(T, rules, MatProcesso);
     MatProcesso = s.mat;
+    if (!s.skipped.empty()) addList("Get status", skippedRecordsText(s.skipped));
     if (s.selected) {
       id_do_processo = s.id;
       nroCupom_in = s.numero;
@@ -468,6 +488,7 @@ int TfrmPrincipal::coleta_retorno_API_6_7() {
   Post_Enviar_Dados("verifica_6_7", "");
   if (Status_6_7 == 6) return 6;
   if (Status_6_7 == 7) return 7;
+  if (Status_6_7 == 4 || Status_6_7 == 8) return Status_6_7;  // closed without a decision
   return 1;
 }
 

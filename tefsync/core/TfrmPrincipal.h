@@ -29,7 +29,7 @@ struct LogRow {
   std::string Mensagem;
 };
 
-// "DD/MM/AAAA HH:MM:SS | Operacao | Mensagem", CR and LF inside a field as \r and \n.
+// "DD/MM/AAAA HH:MM:SS | Operacao | Mensagem", control characters inside a field escaped.
 std::string formatLogLine(const LogRow& row);
 
 // A timer the shell runs: it calls the tick every Interval ms while Enabled. Each switch
@@ -145,10 +145,15 @@ class TfrmPrincipal {
   void sairClick();
   void btnguiaTesteClick();
 
+  // The standard error box (onErrorBox), or the event log without one; the text masked and
+  // escaped as the log's are.
+  void showError(const std::string& message);
+
   // ---- cloud client ----
   bool get_Status();
   void Post_Enviar_Dados(const std::string& qualEnvio, const std::string& Valor1);
   void Gravar_status_API(const std::string& StatusIn);
+  // 6 or 7; 4 or 8 when the cloud closed the request without a decision; else 1.
   int coleta_retorno_API_6_7();
 
   // ---- heartbeat ----
@@ -174,13 +179,15 @@ class TfrmPrincipal {
   void checkEnd();
   // Every pass of every wait of the engine.
   void whileManagerWaits();
-  void showError(const std::string& message);
   template <typename Fn>
   void guarded(bool exclusive, Fn&& fn);
   plat::HttpResponse send(const std::string& method, const std::string& url,
                           const std::string& body, long timeoutMs);
-  // The token never reaches the log, standard output or standard error.
-  std::string scrub(std::string message) const;
+  // The token never reaches the log, standard output or standard error, and a text never
+  // adds a line there.
+  std::string scrub(const std::string& message) const;
+  // A warning row when the URL sends the token unencrypted to another computer.
+  void avisaUrlSemCriptografia();
   bool testComputer() const { return env_.computerName == "QUADRIX"; }
 
   Shell& shell_;
@@ -205,6 +212,7 @@ class TfrmPrincipal {
     bool pingRefused = false;
   } managerWait_;
   int64_t endSeenMs_ = -1;  // when an end was first seen during a wait on the manager
+  mutable std::vector<std::string> tokensVistos_;
 };
 
 }  // namespace tefsync

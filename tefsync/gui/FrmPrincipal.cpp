@@ -375,7 +375,7 @@ void FrmPrincipal::btnConfigClick() {
       svc_.Habilita_inicial();
     }
   } catch (const std::exception& e) {
-    showError(e.what());
+    svc_.showError(e.what());
   }
   svc_.habilTimer("API", true);
   gateOpen_ = false;

@@ -62,6 +62,7 @@ void TfrmConfig::btnSalvarClick() {
                                                   {"timerApi", timerApi},
                                               });
   Fechar(ModalResult::Ok);
+  if (aposSalvar) aposSalvar();
 }
 
 void TfrmConfig::btnsairClick() {

@@ -5,6 +5,7 @@
 // shown, on "Cancelar", after the dialog closes and whenever the main window is activated.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tefsync {
@@ -45,6 +46,8 @@ class TfrmConfig {
   // On failure throws (plat::FileError, zkt::IniError); the dialog stays open and the
   // fields keep what was typed.
   void btnSalvarClick();
+  // Called after each successful "Salvar".
+  std::function<void()> aposSalvar;
   // "Voltar": closes without writing.
   void btnsairClick();
   // "Cancelar": the file's values again; the dialog stays open.

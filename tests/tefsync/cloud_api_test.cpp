@@ -50,20 +50,80 @@ TEST(JsonToDataset, FillsByNameAndReadsMissingAsEmpty) {
   EXPECT_EQ(records[1].empresa_id, 0);
 }
 
-TEST(JsonToDataset, RejectsWhatDoesNotFitItsField) {
-  const char* bad[] = {
-      R"({"id":1})",                          // not an array
-      R"([1,2])",                             // not objects
-      R"([{"id":"abc"}])",                    // id not a number
-      R"([{"id":1.5}])",                      // id not whole
-      R"([{"id":99999999999}])",              // out of 32 bits
-      R"([{"status":"+-5"}])",                // two signs
-      R"([{"requisicao_1":"CREDITO"}])",      // longer than 5
-      R"([{"valor_1":"1234567890123,45"}])",  // longer than 15
-      R"([{"valor_1":true}])",
-      R"([{"id":1},)",
-  };
+TEST(JsonToDataset, RejectsWhatIsNotAList) {
+  const char* bad[] = {R"({"id":1})", R"([{"id":1},)", ""};
   for (const char* text : bad) EXPECT_THROW(JsonToDataset(text), CloudError) << text;
+}
+
+// One broken record, wherever it is, is passed over; the records around it are read.
+TEST(JsonToDataset, PassesOverARecordThatDoesNotFitItsField) {
+  struct Case {
+    const char* record;
+    const char* id;      // as the log names it
+    const char* reason;  // start of the reason
+  } cases[] = {
+      {"1", "", "Requisicao nao e um objeto JSON"},
+      {R"({"id":"abc"})", "abc", "Campo id nao e um numero inteiro: \"abc\""},
+      {R"({"id":1.5})", "1.5", "Campo id nao e um numero inteiro: 1.5"},
+      {R"({"id":99999999999})", "99999999999", "Campo id fora da faixa: 99999999999"},
+      {R"({"id":12,"status":1.0})", "12", "Campo status nao e um numero inteiro: 1.0"},
+      {R"({"id":12,"status":"+-5"})", "12", "Campo status nao e um numero inteiro"},
+      {R"({"id":12,"requisicao_1":"CREDITO"})", "12", "Campo requisicao_1 com mais de 5"},
+      {R"({"id":12,"valor_1":"1234567890123,45"})", "12", "Campo valor_1 com mais de 15"},
+      {R"({"valor_1":true})", "", "Campo valor_1 nao e texto: true"},
+      {R"({"id":12,"empresa_id":[1,2]})", "12", "Campo empresa_id nao e um numero inteiro"},
+  };
+  for (const Case& c : cases) {
+    std::vector<SkippedRecord> skipped;
+    const std::string list = std::string(R"([{"id":5},)") + c.record + R"(,{"id":6}])";
+    auto records = JsonToDataset(list, &skipped);
+    ASSERT_EQ(records.size(), 2u) << c.record;
+    EXPECT_EQ(records[0].id, 5);
+    EXPECT_EQ(records[1].id, 6);
+    ASSERT_EQ(skipped.size(), 1u) << c.record;
+    EXPECT_EQ(skipped[0].id, c.id) << c.record;
+    EXPECT_EQ(skipped[0].reason.rfind(c.reason, 0), 0u) << skipped[0].reason;
+  }
+}
+
+TEST(JsonToDataset, QuotesABrokenValueShortened) {
+  std::vector<SkippedRecord> skipped;
+  JsonToDataset(R"([{"id":")" + std::string(5000, '9') + R"("}])", &skipped);
+  ASSERT_EQ(skipped.size(), 1u);
+  EXPECT_LT(skipped[0].id.size(), 50u);
+  EXPECT_LT(skipped[0].reason.size(), 100u);
+}
+
+TEST(SkippedRecordsText, NamesEveryIdUpToTenAndTheFirstReason) {
+  EXPECT_EQ(skippedRecordsText({}), "");
+  EXPECT_EQ(skippedRecordsText({{"12", "Campo status nao e um numero inteiro: 1.0"}}),
+            "Requisicao ignorada (id 12): Campo status nao e um numero inteiro: 1.0");
+  EXPECT_EQ(skippedRecordsText({{"12", "a"}, {"", "b"}}),
+            "2 requisicoes ignoradas (id 12, sem id): a");
+  std::vector<SkippedRecord> many(12, SkippedRecord{"7", "x"});
+  EXPECT_EQ(skippedRecordsText(many),
+            "12 requisicoes ignoradas (id 7, id 7, id 7, id 7, id 7, id 7, id 7, id 7, id 7, "
+            "id 7, ...): x");
+}
+
+// Answers nested past the limit are refused before anything is built or written back that
+// deep (100000 levels used to overflow the stack).
+TEST(CompactJson, RefusesNestingBeyondTheLimit) {
+  const auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  EXPECT_EQ(compactJson(nested(kMaxJsonDepth)), nested(kMaxJsonDepth));
+  EXPECT_EQ(compactJson(R"({"a":)" + nested(kMaxJsonDepth - 1) + "}"),
+            R"({"a":)" + nested(kMaxJsonDepth - 1) + "}");
+  for (const std::string& deep :
+       {nested(kMaxJsonDepth + 1), nested(100000), std::string(100000, '['),
+        R"({"code":200,"status":)" + std::string(100000, '{') + "}"}) {
+    try {
+      compactJson(deep);
+      ADD_FAILURE() << deep.size();
+    } catch (const CloudError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Resposta nao e JSON: ", 0), 0u) << e.what();
+    }
+    EXPECT_THROW(JsonToDataset(deep), CloudError);
+  }
 }
 
 struct SelectionCase {
@@ -191,8 +251,22 @@ INSTANTIATE_TEST_SUITE_P(
             {"CRT", "1", "CRT", "2", "CRT", "3"}}),
     [](const ::testing::TestParamInfo<SelectionCase>& info) { return info.param.name; });
 
-TEST(Selecting, ListThatIsNotAnArrayOfRecordsIsAnError) {
-  EXPECT_THROW(parseStatusAnswer(R"({"code":200,"data":[1,2]})", {9, 0, false}, kBefore),
+TEST(Selecting, ABrokenRecordDoesNotStopTheRest) {
+  // Another company's broken records come first; this register's request is still taken.
+  Selection s =
+      parseStatusAnswer(ok(R"({"id":99999999999,"empresa_id":8},1,)" + rec(5, 9, 1, 1, kCrt)),
+                        {9, 0, false}, kBefore);
+  EXPECT_TRUE(s.selected);
+  EXPECT_EQ(s.id, 5);
+  EXPECT_EQ(s.mat, kCrtMat);
+  ASSERT_EQ(s.skipped.size(), 2u);
+  EXPECT_EQ(s.skipped[0].id, "99999999999");
+  EXPECT_EQ(s.skipped[1].id, "");
+
+  s = parseStatusAnswer(ok("1,2"), {9, 0, false}, kBefore);
+  EXPECT_FALSE(s.selected);
+  EXPECT_EQ(s.skipped.size(), 2u);
+  EXPECT_THROW(parseStatusAnswer(R"({"code":200,"data":[1,}]})", {9, 0, false}, kBefore),
                CloudError);
 }
 
@@ -206,6 +280,11 @@ TEST(ReadDecision, Table) {
       {R"({"code":200,"status":"7"})", 7},
       {R"({"code":"200","status":"6"})", 6},
       {R"({"code":200,"status":5})", 1},
+      // Closed in the cloud without a decision.
+      {R"({"code":200,"status":4})", 4},
+      {R"({"code":200,"status":"8"})", 8},
+      {R"({"code":500,"status":8})", 1},
+      {R"({"code":200,"status":3})", 1},
       {R"({"code":500,"status":7})", 1},
       {R"({"code":200,"status":7,"message":"ok"})", 1},  // a third member is unreadable
       {R"({"status":7,"code":200})", 1},
@@ -230,13 +309,29 @@ TEST(Bodies, RetornoByStatus) {
   EXPECT_EQ(buildRetornoBody(57, "3", "A", "B", "C"), " {\"id\":57\r\n,\"status\":3\r\n");
 }
 
+// Written as the rule writes it (quotes dropped, CR and LF as \r and \n) wherever that is
+// valid JSON; a backslash that begins no valid escape is doubled, other controls escaped.
 TEST(CleanTefText, Table) {
   struct Case {
     std::string in;
     std::string out;
   } cases[] = {
       {"VIA \"CLIENTE\"\r\nVISA", "VIA CLIENTE\\r\\nVISA"},
+      // The engine's own line breaks inside a message reach the cloud as line breaks.
+      {"Favor Reter o Cupom\\r\\n Rede: REDECARD\r\n",
+       "Favor Reter o Cupom\\r\\n Rede: REDECARD\\r\\n"},
+      {"C:\\x \\u00e", "C:\\\\x \\\\u00e"},
       {"C:\\TEF", "C:\\\\TEF"},
+      {"\\\\ \\/ \\b \\f \\t \\u00e9 \\u00E9", "\\\\ \\/ \\b \\f \\t \\u00e9 \\u00E9"},
+      {"\\\\x", "\\\\x"},        // an escaped backslash, then x
+      {"\\\\\\x", "\\\\\\\\x"},  // then a lone one before x
+      {"fim\\", "fim\\\\"},
+      {"\\\r", "\\\\\\r"},  // a backslash before a real CR
+      {"\\\"n", "\\n"},     // the quote goes first: what is left is an escape
+      {"\\uD83D\\uDE00", "\\uD83D\\uDE00"},
+      {"\\uD83D x", "\\\\uD83D x"},  // half a pair is not valid text
+      {"\\uDE00", "\\\\uDE00"},
+      {"\\u12G4 \\x", "\\\\u12G4 \\\\x"},
       {"A\tB", "A\\tB"},
       {std::string("A\x01") + "B\x1f", "A\\u0001B\\u001f"},
       {"Cartão ñ", "Cartão ñ"},
@@ -246,11 +341,11 @@ TEST(CleanTefText, Table) {
 }
 
 TEST(CleanTefText, RetornoIsAlwaysValidJson) {
-  std::string nasty = "\"x\"\\\t\x02\r\n\x7f";
+  std::string nasty = "\"x\"\\\t\x02\r\n\x7f C:\\x \\u00e \\uD800 \\r\\n";
   std::string body =
       buildRetornoBody(1, "5", cleanTefText(nasty), cleanTefText("\\"), cleanTefText("\r\n"));
   auto j = nlohmann::ordered_json::parse(body);
-  EXPECT_EQ(j["texto_1"], "x\\\t\x02\r\n\x7f");
+  EXPECT_EQ(j["texto_1"], "x\\\t\x02\r\n\x7f C:\\x \\u00e \\uD800 \r\n");
   EXPECT_EQ(j["texto_2"], "\\");
 }
 
@@ -271,6 +366,55 @@ TEST(ConvertAmount, Table) {
   for (const Case& c : good) EXPECT_DOUBLE_EQ(convertAmount(c.in), c.value) << c.in;
   const char* bad[] = {"1,234,56", "12.50", "-5", "+5", "abc", ",", " ", "1e3", "nan"};
   for (const char* text : bad) EXPECT_THROW(convertAmount(text), std::invalid_argument) << text;
+}
+
+TEST(AmountRefusal, CardAndPixMustBeAboveZero) {
+  using M = std::array<std::string, 6>;
+  struct Case {
+    M mat;
+    const char* refusal;
+  } cases[] = {
+      {M{"CRT", "25,90", "", "", "", ""}, ""},
+      {M{"CRT", "0,01", "CARTDIGI", "1", "CRT", "2"}, ""},
+      {M{"ADM", "0", "", "", "", ""}, ""},  // the administrative request keeps its zero
+      {M{"ADM", "", "", "", "", ""}, ""},
+      {M{"CRT", "1,234,56", "", "", "", ""}, ""},  // left to the sale's own conversion
+      {M{"CRT", "0", "", "", "", ""},
+       "Valor do pagamento 1 (CRT) nao e maior que zero: 0. Pagamento nao enviado ao TEF."},
+      {M{"CRT", "", "", "", "", ""},
+       "Valor do pagamento 1 (CRT) nao e maior que zero: vazio. Pagamento nao enviado ao TEF."},
+      {M{"CRT", "10", "CARTDIGI", "0,00", "", ""},
+       "Valor do pagamento 2 (CARTDIGI) nao e maior que zero: 0,00. Pagamento nao enviado ao "
+       "TEF."},
+      {M{"CRT", "-5", "", "", "CRT", "0,004"},
+       "Valor do pagamento 1 (CRT) nao e maior que zero: -5. Valor do pagamento 3 (CRT) nao e "
+       "maior que zero: 0,004. Pagamento nao enviado ao TEF."},
+      {M{"CRT", "5", "", "", "", "  "}, ""},  // no third operation: no third payment
+  };
+  for (const Case& c : cases) EXPECT_EQ(amountRefusal(c.mat), c.refusal) << c.mat[1];
+}
+
+TEST(PlainHttpOffLoopback, Table) {
+  struct Case {
+    const char* url;
+    bool warn;
+  } cases[] = {
+      {"http://cloud.example/api", true},
+      {"cloud.example/api", true},  // no scheme: "http://" goes in front
+      {"HTTP://Cloud.Example:8080/api", true},
+      {"http://user@10.0.0.5/api", true},
+      {"http://127.0.0.1.example/api", true},
+      {"http://128.0.0.1/api", true},
+      {"https://cloud.example/api", false},
+      {"http://localhost:8080/api", false},
+      {"http://LOCALHOST./api", false},
+      {"http://127.0.0.1:4711/api/", false},
+      {"http://127.9.8.7/api", false},
+      {"http://[::1]:8080/api", false},
+      {"", false},
+      {"http://", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(plainHttpOffLoopback(c.url), c.warn) << c.url;
 }
 
 TEST(ConvertAmount, MessageNamesTheText) {

@@ -39,6 +39,8 @@ TEST_P(Cycle, StatusesLogAndManager) {
   start(s);
   const int64_t id = addRequest(57, c.payments);
   if (c.decision != 0) mock.setDecision(id, c.decision, c.after);
+  // A wait that never ends stops here and fails below, instead of hanging the test.
+  endAfterMs = clock.monotonicMs() + 10 * 60 * 1000;
 
   poll();
 
@@ -155,6 +157,51 @@ INSTANTIATE_TEST_SUITE_P(
                                 2}),
     [](const ::testing::TestParamInfo<CycleCase>& info) { return info.param.name; });
 
+// The cloud closed the request without deciding: nobody will confirm the sale, so it is
+// undone and the request ends 8.
+INSTANTIATE_TEST_SUITE_P(
+    ClosedInTheCloud, Cycle,
+    ::testing::Values(
+        CycleCase{"status_4",
+                  {{"CRT", "25,90"}},
+                  "",
+                  "SIM",
+                  4,
+                  1,
+                  {GS,
+                   AT,
+                   S1,
+                   S3,
+                   AG,
+                   S5,
+                   {"Operacao TEF NAO confirmada", "Sts = 4: pedido encerrado sem decisao"},
+                   S8},
+                  {"status:1", "status:3", "retorno:5", "verifica", "verifica", "status:8"},
+                  {"CRT"},
+                  {"2590"},
+                  State::Undone,
+                  8},
+        CycleCase{"status_8",
+                  {{"CRT", "10.00"}, {"CRT", "5,5"}},
+                  "",
+                  "SIM",
+                  8,
+                  0,
+                  {GS,
+                   AT,
+                   S1,
+                   S3,
+                   AG,
+                   S5,
+                   {"Operacao TEF NAO confirmada", "Sts = 8: pedido encerrado sem decisao"},
+                   S8},
+                  {"status:1", "status:3", "retorno:5", "verifica", "status:8"},
+                  {"CRT", "CRT"},
+                  {"1000", "550"},
+                  State::Undone,
+                  8}),
+    [](const ::testing::TestParamInfo<CycleCase>& info) { return info.param.name; });
+
 TEST_F(Cycle, DecisionQueriesComeFiveSecondsApart) {
   startManager();
   start();
@@ -217,6 +264,54 @@ TEST_F(Cycle, DeclinedSaleSendsTheOperatorMessages) {
   std::string body = mock.bodies("retorno").at(0);
   EXPECT_EQ(body, " {\"id\":57\r\n,\"status\":4\r\n,\"texto_1\":\"Saldo insuficiente\\r\\n\"}\r\n");
   EXPECT_EQ(cloudStatus(id), 4);
+}
+
+// The engine writes line breaks inside its messages as \r and \n for the cloud to read: they
+// arrive as line breaks, and a backslash that begins no escape arrives as itself.
+TEST_F(Cycle, DeclinedSecondPaymentReachesTheCloudWithRealLineBreaks) {
+  startManager("CRT approve\nCRT decline msg=\"Falha C:\\x \\u00e\"");
+  start();
+  const int64_t id = addRequest(57, {{"CRT", "25.90"}, {"CRT", "14.10"}});
+  poll();
+  EXPECT_EQ(cloudStatus(id), 4);
+  const std::string texto = cloudTexts(id)["texto_1"];
+  EXPECT_NE(texto.find("Falha C:\\x \\u00e\r\n"), std::string::npos) << texto;
+  EXPECT_NE(texto.find("Favor Reter o Cupom\r\n Rede: REDECARD\r\n  NSU: "), std::string::npos)
+      << texto;
+  EXPECT_EQ(texto.find("\\r"), std::string::npos) << texto;
+  EXPECT_EQ(texto.find("\\n"), std::string::npos) << texto;
+  ASSERT_EQ(journal().transactions.size(), 1u);
+  EXPECT_EQ(journal().transactions[0].state(), State::Undone);
+}
+
+// A card or PIX payment of no amount never reaches the manager (it would ask the operator
+// for one): the request ends 4 with the reason.
+TEST_F(Cycle, PaymentNotAboveZeroIsRefusedBeforeTheManager) {
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> payments;
+    const char* texto;
+  } cases[] = {
+      {{{"CRT", "0,00"}},
+       "Valor do pagamento 1 (CRT) nao e maior que zero: 0,00. Pagamento nao enviado ao TEF."},
+      {{{"CRT", ""}},
+       "Valor do pagamento 1 (CRT) nao e maior que zero: vazio. Pagamento nao enviado ao TEF."},
+      {{{"CRT", "10"}, {"PIX", "0"}},
+       "Valor do pagamento 2 (CARTDIGI) nao e maior que zero: 0. Pagamento nao enviado ao TEF."},
+  };
+  startManager();
+  start();
+  int id = 57;
+  for (const Case& c : cases) {
+    svc->tblList.clear();
+    addRequest(id, c.payments);
+    poll();
+    EXPECT_EQ(log(), (Lines{GS, AT, S1, {"Valor invalido", c.texto}, S4}));
+    EXPECT_EQ(cloudStatus(id), 4);
+    EXPECT_EQ(cloudTexts(id)["texto_1"], c.texto);
+    EXPECT_TRUE(managerOps().empty());
+    EXPECT_TRUE(errors.empty());
+    ++id;
+  }
 }
 
 TEST_F(Cycle, ErrorEndsTheTickAndStopsPollingUntilHabilitaInicial) {

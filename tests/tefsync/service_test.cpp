@@ -1,6 +1,10 @@
 // The service object: start-up, event log, cloud requests on the wire and their failures.
+#include <sstream>
+
 #include "platform/encoding.h"
 #include "service_fixture.h"
+#include "tefsync/core/HeadlessRunner.h"
+#include "tefsync/core/safe_text.h"
 
 namespace {
 
@@ -201,6 +205,143 @@ TEST_F(Service, FailedReportsDoNotStopTheCycle) {
                         {"Resposta TEF", "Operacao realizada = Sts 8"}}));
   EXPECT_EQ(mock.bodies("verifica").size(), 4u);  // two unreadable, one not JSON, then 7
   EXPECT_EQ(cloudStatus(id), 8);
+}
+
+TEST_F(Service, BrokenRecordsArePassedOverWithOneRowEachPoll) {
+  start();
+  mock.addRequest({{"id", 99999999999}, {"empresa_id", 8}, {"status", 1}});
+  mock.addRequest({{"id", 12}, {"empresa_id", 9}, {"status", 1.0}});
+  addRequest(57, {{"CRT", "1"}});
+  const std::pair<std::string, std::string> skipped{
+      "Get status",
+      "2 requisicoes ignoradas (id 99999999999, id 12): Campo id fora da faixa: 99999999999"};
+  for (int poll = 0; poll < 2; ++poll) {
+    svc->tblList.clear();
+    ASSERT_TRUE(svc->get_Status());
+    EXPECT_EQ(svc->id_do_processo, 57);
+    EXPECT_EQ(log(), (Lines{skipped, {"Get status", "Ok  200"}}));
+  }
+}
+
+// The service as a shop runs it without a window: the event log on standard output, errors
+// on standard error.
+class Headless : public ServiceTest {
+ protected:
+  void startHeadless(Settings s = {}) {
+    if (mock.port() == 0) mock.start();
+    writeSettings(std::move(s));
+    tefsync::TfrmPrincipal::Environment env;
+    env.exeDir = exeDir();
+    env.computerName = computerName;
+    svc = std::make_unique<tefsync::TfrmPrincipal>(env);
+    runner = std::make_unique<tefsync::HeadlessRunner>(*svc, out, err);
+    svc->FormCreate();
+  }
+  // Every line written, standard output and standard error, and every log row.
+  std::vector<std::string> shown() const {
+    std::vector<std::string> texts;
+    for (const std::ostringstream* stream : {&out, &err}) {
+      std::istringstream in(stream->str());
+      for (std::string l; std::getline(in, l);) texts.push_back(l);
+    }
+    for (const auto& r : svc->tblList) texts.push_back(r.Operacao + " | " + r.Mensagem);
+    return texts;
+  }
+
+  std::ostringstream out, err;
+  std::unique_ptr<tefsync::HeadlessRunner> runner;
+};
+
+// Cloud values and manager messages with line breaks or terminal controls: each row is
+// still one line, on every output.
+TEST_F(Headless, TextsFromOutsideNeverAddALine) {
+  startManager("CRT decline msg=\"Negada\\r\\n\x1b[2J\"");
+  startHeadless();
+  mock.addRequest({{"id", "7\r\n07/03/2024 09:05:04 | Get status | Ok  200"}, {"empresa_id", 9}});
+  addRequest(57, {{"CRT", "1\r\nforged | row"}});
+  svc->uGetAPI = 0;
+  svc->timerApiTimer();
+  svc->Habilita_inicial();
+  addRequest(58, {{"CRT", "5"}});
+  svc->uGetAPI = 0;
+  svc->timerApiTimer();
+
+  const std::vector<std::string> texts = shown();
+  for (const std::string& t : texts) {
+    EXPECT_EQ(t.find_first_of("\r\x1b"), std::string::npos) << t;
+    if (t.find("forged") != std::string::npos) {
+      EXPECT_NE(t.find("1\\r\\nforged"), std::string::npos) << t;
+    }
+  }
+  EXPECT_EQ(err.str(), "tefsync: '1\\r\\nforged | row' is not a valid floating point value\n");
+  const std::string stdoutText = out.str();
+  EXPECT_NE(
+      stdoutText.find("| Get status | Requisicao ignorada (id 7\\r\\n07/03/2024 09:05:04 | Get "
+                      "status | Ok...)"),
+      std::string::npos)
+      << stdoutText;
+  // The status 4 text keeps its own line breaks for the cloud.
+  EXPECT_EQ(cloudStatus(58), 4);
+  EXPECT_NE(cloudTexts(58)["texto_1"].get<std::string>().find("Negada\r\n"), std::string::npos);
+}
+
+TEST_F(Headless, TheTokenNeverShowsWholeOrCut) {
+  startHeadless();
+  const std::string token = kToken;
+  const std::string echoes[] = {
+      "\"Authorization: Bearer " + token + "\r\nHost: cloud\r\n",  // headers echoed
+      "\"Bearer " + token.substr(0, 12),                           // cut mid-token
+      R"({"code":200,"data":[{"id":1,"requisicao_1":"Bearer )" + token + R"("}]})",
+  };
+  for (const std::string& body : echoes) {
+    mock.addFault({"notjson", "get", 1, 0, body});
+    svc->uGetAPI = 0;
+    svc->timerApiTimer();
+  }
+  mock.addFault({"notjson", "status", 1, 0, echoes[1]});
+  svc->Gravar_status_API("1");
+
+  const std::vector<std::string> texts = shown();
+  ASSERT_GE(texts.size(), 8u);  // each answer left its rows
+  for (const std::string& t : texts) {
+    for (size_t p = 0; p + tefsync::kMinSecretPiece <= token.size(); ++p)
+      EXPECT_EQ(t.find(token.substr(p, tefsync::kMinSecretPiece)), std::string::npos) << t;
+  }
+}
+
+TEST_F(Service, PlainHttpToAnotherComputerIsWarnedAtStartAndAfterEachSave) {
+  const std::pair<std::string, std::string> warning{
+      "Aviso",
+      "URL Base http://cloud.example/api sem https: o token de acesso segue sem criptografia "
+      "pela rede"};
+  Settings s;
+  s.url = "http://cloud.example/api/";
+  start(s);
+  EXPECT_EQ(log(), Lines{warning});
+
+  struct Case {
+    const char* url;
+    bool warned;
+  } saves[] = {
+      {"cloud.example/api", true},  // "http://" goes in front
+      {"https://cloud.example/api", false},
+      {"http://localhost:8080/api", false},
+      {"http://cloud.example/api", true},
+  };
+  for (const Case& c : saves) {
+    svc->tblList.clear();
+    svc->frmConfig().Show();
+    svc->frmConfig().urlBase = c.url;
+    svc->frmConfig().btnSalvarClick();
+    EXPECT_EQ(log().size(), c.warned ? 1u : 0u) << c.url;
+    if (c.warned) {
+      EXPECT_EQ(log()[0].first, "Aviso");
+    }
+  }
+  // Activating the window re-reads the settings but warns no more.
+  svc->tblList.clear();
+  svc->Habilita_inicial();
+  EXPECT_EQ(log(), Lines{});
 }
 
 TEST_F(Service, TokenNeverReachesTheLog) {
