@@ -93,6 +93,10 @@ void VirtualClock::set(const DateTime& dt) {
   epochMs_ = toEpochMs(dt);
 }
 
+void VirtualClock::shiftWallMs(int64_t ms) {
+  epochMs_ += ms;
+}
+
 int VirtualClock::addSleepHook(SleepHook hook) {
   const int id = nextHookId_++;
   hooks_.emplace_back(id, std::move(hook));

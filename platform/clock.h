@@ -56,8 +56,9 @@ class VirtualClock final : public Clock {
   int64_t monotonicMs() override { return monoMs_; }
   void sleepMs(int64_t ms) override;
 
-  void advanceMs(int64_t ms);  // moves time without running hooks
-  void set(const DateTime& dt);
+  void advanceMs(int64_t ms);        // moves time without running hooks
+  void set(const DateTime& dt);      // the wall clock only, as setting the computer's clock does
+  void shiftWallMs(int64_t ms);      // moves the wall clock only, back or forward
   int addSleepHook(SleepHook hook);  // returns an id for removeSleepHook
   void removeSleepHook(int id);
   int64_t totalSleptMs() const { return sleptMs_; }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 #include "common/funcoes_zkt.h"
 #include "platform/child.h"
@@ -98,8 +100,16 @@ void TfrmPrincipal::FormCreate() {
   frmTEFSitef_ = std::make_unique<tef::TfrmTEFSitef>(*frmTefSitef_XE_, *frmTEFSelect_);
   // The engine waits with plain pauses; the heartbeat is answered and an end request
   // honoured from them.
-  frmTEFSitef_->idleHook = [this] { whileManagerWaits(); };
+  frmTEFSitef_->idleHook = [this] {
+    // A payment stored for a later one was approved: the sale may have moved money.
+    if (saleRunning_ && frmTEFSitef_->Testa_file_multiplos("TESTE", "1")) approvalSeen_ = true;
+    whileManagerWaits();
+  };
   frmTEFSitef_->onLog = [this](const std::string& op, const std::string& m) { addList(op, m); };
+  const size_t pasta = env_.configFile.find_last_of("/\\");
+  taken_ = std::make_unique<TakenRequests>(
+      (pasta == std::string::npos ? std::string() : env_.configFile.substr(0, pasta + 1)) +
+      TakenRequests::kArquivo);
 
   Habilita_inicial();
   uGetAPI = 0;
@@ -132,8 +142,10 @@ void TfrmPrincipal::habilTimer(const std::string& qualIn, bool HabilitaIn) {
 
 void TfrmPrincipal::Habilita_inicial() {
   habilTimer("API", false);
+  bool loaded = false;
   try {
     frmConfig_->LoadConfig();
+    loaded = true;
   } catch (const std::exception& e) {
     // Unreadable settings keep the values already loaded; the timers still come on so
     // the heartbeat is answered.
@@ -144,6 +156,8 @@ void TfrmPrincipal::Habilita_inicial() {
   timerPing.setEnabled(true);
   contaPing = 0;
   tblListAberta = true;
+  if (loaded && !frmConfig_->AvisoTimerApi().empty())
+    addList("Configuracao invalida", frmConfig_->AvisoTimerApi());
 }
 
 template <typename Fn>
@@ -170,6 +184,7 @@ void TfrmPrincipal::guarded(bool exclusive, Fn&& fn) {
   if (outer) managerWait_.active = false;
   // The box comes after the tick has ended: the heartbeat ticks while it is open.
   if (failed) showError(error);
+  if (outer && !deferredBox_.empty()) showError(std::exchange(deferredBox_, {}));
   if (ending) btnCloseClick();
 }
 
@@ -264,15 +279,14 @@ void TfrmPrincipal::btnguiaTesteClick() {
 void TfrmPrincipal::timerApiTimerBody() {
   habilTimer("API", false);
   timerApi.setInterval(1000);
-  // Whole local seconds that go on past midnight: a due time set late in the day is
-  // still passed after it.
-  const int64_t now = plat::clock().wallSeconds();
+  const int64_t now = timerSeconds();
   if (uGetAPI < now) {
     int period = frmConfig_->timerApiValue();
     if (period < 1) period = TfrmConfig::kTimerApiPadrao;
     uGetAPI = now + period;
+    // Unfinished money is finished whatever else is wrong with the settings.
     if (recuperacaoInicialPendente_) recuperacaoInicial();
-    if (get_Status()) carryOutRequest();
+    if (!settingsError() && get_Status()) carryOutRequest();
   }
   habilTimer("API", true);
 }
@@ -306,8 +320,56 @@ void TfrmPrincipal::recuperacaoInicial() {
   }
 }
 
+int64_t TfrmPrincipal::timerSeconds() {
+  // The monotonic clock may read 0 (a virtual clock at its start); 0 means "due at once".
+  return plat::clock().monotonicMs() / 1000 + 1;
+}
+
+bool TfrmPrincipal::settingsError() {
+  if (frmConfig_->ErroConfiguracao().empty()) {
+    settingsErrorShown_.clear();
+    return false;
+  }
+  // Polling waits for the file to be mended: read it again each period meanwhile.
+  try {
+    frmConfig_->LoadConfig();
+  } catch (const std::exception&) {
+    // The values already loaded stay; the row below names the one at fault.
+  }
+  const std::string erro = frmConfig_->ErroConfiguracao();
+  if (erro.empty()) {
+    settingsErrorShown_.clear();
+    return false;
+  }
+  addList("Configuracao invalida", erro);
+  if (erro != settingsErrorShown_) deferredBox_ = settingsErrorShown_ = erro;
+  return true;
+}
+
+bool TfrmPrincipal::resendTakenOutcome() {
+  const std::optional<TakenRequests::Entry> e = taken_->find(id_do_processo);
+  if (!e || TakenRequests::mayTakeAgain(*e)) return false;
+  // Its sale reached the manager: the cloud gets that sale's last report again instead.
+  addList("Requisicao ja realizada",
+          "Id " + std::to_string(id_do_processo) + " reenviado Sts " + std::to_string(e->status));
+  memoTef1 = e->texts[0];
+  memoTef2 = e->texts[1];
+  memoTef3 = e->texts[2];
+  Gravar_status_API(std::to_string(e->status));
+  return true;
+}
+
+void TfrmPrincipal::recordOutcome(int status) {
+  // A status 4 report carries only the first text.
+  taken_->record({id_do_processo,
+                  status,
+                  approvalSeen_,
+                  {memoTef1, status == 4 ? "" : memoTef2, status == 4 ? "" : memoTef3}});
+}
+
 void TfrmPrincipal::carryOutRequest() {
   tef::TfrmTEFSitef& engine = *frmTEFSitef_;
+  if (resendTakenOutcome()) return;
   addList("Ativar TEF");
   Gravar_status_API("1");
   if (!frmConfig_->chkTefSitef) {
@@ -337,13 +399,29 @@ void TfrmPrincipal::carryOutRequest() {
   const double valor2 = convertAmount(MatProcesso[3]);
   const double valor3 = convertAmount(MatProcesso[5]);
   Testar_Ping();
-  const int resultado = engine.RealizaTransacaoCRT(std::to_string(nroCupom_in), operacoes,
-                                                   "EXTERNO", valor1, valor2, valor3);
+  // Recorded before the manager sees anything: from here this id is never sold again.
+  approvalSeen_ = false;
+  recordOutcome(3);
+  const bool markerBefore = plat::fileExists(engine.ArqMarcador());
+  saleRunning_ = true;
+  int resultado = 1;
+  try {
+    resultado = engine.RealizaTransacaoCRT(std::to_string(nroCupom_in), operacoes, "EXTERNO",
+                                           valor1, valor2, valor3);
+  } catch (...) {
+    saleRunning_ = false;
+    throw;
+  }
+  saleRunning_ = false;
   if (resultado != 0) {
+    // A marker the sale left means a payment may still need its undo: it may have moved money.
+    if (!markerBefore && plat::fileExists(engine.ArqMarcador())) approvalSeen_ = true;
     memoTef1 = engine.str_msg_acumulada;
+    recordOutcome(4);
     Gravar_status_API("4");
     return;
   }
+  approvalSeen_ = true;
   memoTef1.clear();
   memoTef2.clear();
   memoTef3.clear();
@@ -353,6 +431,7 @@ void TfrmPrincipal::carryOutRequest() {
     if (engine.Testa_file_multiplos("TESTE", std::to_string(n)))
       *buffers[n - 1] = plat::readText(kArqMulti + std::to_string(n));
   }
+  recordOutcome(5);
   Gravar_status_API("5");
   waitDecision();
 }
@@ -369,12 +448,14 @@ void TfrmPrincipal::waitDecision() {
     if (decisao == 6) {
       engine.NaoConfirmaTransacao();
       addList("Operacao TEF NAO confirmada", "Sts = 6");
+      recordOutcome(8);
       Gravar_status_API("8");
       return;
     }
     if (decisao == 7) {
       engine.ConfirmaTransacao();
       addList("Operacao TEF confirmada", "Sts = 7");
+      recordOutcome(8);
       Gravar_status_API("8");
       return;
     }
@@ -497,8 +578,8 @@ std::string TfrmPrincipal::pingFolder() const {
 }
 
 void TfrmPrincipal::Testar_Ping() {
-  const int64_t now = plat::clock().wallSeconds();
-  if (contaPing + 15 >= now) return;
+  const int64_t now = timerSeconds();
+  if (contaPing != 0 && contaPing + 15 >= now) return;
   contaPing = now;
   const std::string teste = pingFolder() + "test-ping.txt";
   if (!plat::fileExists(teste)) return;

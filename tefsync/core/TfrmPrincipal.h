@@ -16,6 +16,7 @@
 #include "platform/http.h"
 #include "tef/TfrmTEFSitef.h"
 #include "tef/TfrmTefSitef_XE.h"
+#include "tefsync/core/TakenRequests.h"
 #include "tefsync/settings/TdtmAplicativo.h"
 #include "tefsync/settings/TdtmConfig.h"
 #include "tefsync/settings/TfrmConfig.h"
@@ -107,11 +108,13 @@ class TfrmPrincipal {
   void FormCreate();
 
   // ---- state (zero or empty at creation) ----
-  int64_t uGetAPI = 0;  // local seconds (not wrapping at midnight) of the next poll
+  // The schedules run on monotonic seconds (timerSeconds): setting the computer's clock
+  // back or forward moves neither. 0 means due at once.
+  int64_t uGetAPI = 0;  // when the next poll is due
   std::string urlBase;
   std::string token_de_acesso;
   std::array<std::string, 6> MatProcesso{};
-  int64_t contaPing = 0;  // local seconds of the last heartbeat check
+  int64_t contaPing = 0;  // when the last heartbeat check ran
   int32_t Status_6_7 = 0;
   int32_t nroCupom_in = 0;
   int32_t id_do_processo = 0;
@@ -159,11 +162,15 @@ class TfrmPrincipal {
   // ---- heartbeat ----
   void Testar_Ping();
   std::string pingFolder() const;
+  // Whole seconds of the monotonic clock, never 0.
+  static int64_t timerSeconds();
 
   // ---- parts created at start-up ----
   TfrmConfig& frmConfig() { return *frmConfig_; }
   fiscal::TfrmTEFSelect& frmTEFSelect() { return *frmTEFSelect_; }
   tef::TfrmTEFSitef& frmTEFSitef() { return *frmTEFSitef_; }
+  // The requests taken to a sale, beside the settings file.
+  TakenRequests& takenRequests() { return *taken_; }
   const std::string& exeDir() const { return env_.exeDir; }
   const std::string& computerName() const { return env_.computerName; }
 
@@ -179,6 +186,9 @@ class TfrmPrincipal {
   void checkEnd();
   // Every pass of every wait of the engine.
   void whileManagerWaits();
+  bool settingsError();
+  bool resendTakenOutcome();
+  void recordOutcome(int status);
   template <typename Fn>
   void guarded(bool exclusive, Fn&& fn);
   plat::HttpResponse send(const std::string& method, const std::string& url,
@@ -199,6 +209,7 @@ class TfrmPrincipal {
   std::unique_ptr<fiscal::TfrmTEFSelect> frmTEFSelect_;
   std::unique_ptr<tef::TfrmTefSitef_XE> frmTefSitef_XE_;
   std::unique_ptr<tef::TfrmTEFSitef> frmTEFSitef_;
+  std::unique_ptr<TakenRequests> taken_;
   bool inTick_ = false;
   // Work a power cut left in the backup folder is finished on the first poll tick, not
   // hours later with the next cloud request.
@@ -213,6 +224,10 @@ class TfrmPrincipal {
   } managerWait_;
   int64_t endSeenMs_ = -1;  // when an end was first seen during a wait on the manager
   mutable std::vector<std::string> tokensVistos_;
+  bool saleRunning_ = false;
+  bool approvalSeen_ = false;
+  std::string settingsErrorShown_;  // the settings error the box last showed
+  std::string deferredBox_;         // shown once the tick has ended
 };
 
 }  // namespace tefsync

@@ -26,6 +26,45 @@ int TfrmConfig::ValorInteiro(const std::string& texto) {
   return valor;
 }
 
+bool TfrmConfig::InteiroValido(const std::string& texto) {
+  size_t b = 0;
+  size_t e = texto.size();
+  while (b < e && (texto[b] == ' ' || texto[b] == '\t')) ++b;
+  while (e > b && (texto[e - 1] == ' ' || texto[e - 1] == '\t')) --e;
+  if (b == e) return true;
+  if (texto[b] == '+') ++b;
+  if (b == e || texto[b] < '0' || texto[b] > '9') return false;  // no second sign
+  int valor = 0;
+  const auto [ptr, ec] = std::from_chars(texto.data() + b, texto.data() + e, valor);
+  return ec == std::errc() && ptr == texto.data() + e;
+}
+
+namespace {
+
+struct CampoInteiro {
+  const char* chave;
+  const char* rotulo;
+  const std::string TfrmConfig::*campo;
+};
+
+const CampoInteiro kIds[] = {{"idvelantra", "Id Velantra", &TfrmConfig::idvelantra},
+                             {"IdCaixa", "Id Caixa", &TfrmConfig::IdCaixa}};
+
+std::string faixa() {
+  return "um numero inteiro de 0 a " + std::to_string(TfrmConfig::kMaiorInteiro);
+}
+
+}  // namespace
+
+std::string TfrmConfig::ErroConfiguracao() const {
+  for (const CampoInteiro& c : kIds) {
+    const std::string& valor = this->*c.campo;
+    if (!InteiroValido(valor))
+      return std::string(c.chave) + "=" + valor + ": " + c.rotulo + " deve ser vazio ou " + faixa();
+  }
+  return {};
+}
+
 void TfrmConfig::LoadConfig() {
   const zkt::IniFile ini(arquivo_);
   // Read everything first, so a read failure leaves the fields as they were.
@@ -47,10 +86,24 @@ void TfrmConfig::LoadConfig() {
   chkTefSitef = sitef;
   chkTefCielo = cielo;
   // A period of 0 (or a negative one, or none) would poll on every tick.
+  avisoTimerApi_.clear();
+  if (!InteiroValido(timerApi))
+    avisoTimerApi_ = "timerApi=" + timerApi + ": Timer API deve ser " + faixa() + "; usado " +
+                     std::to_string(kTimerApiPadrao);
   if (timerApiValue() <= 0) timerApi = std::to_string(kTimerApiPadrao);
 }
 
 void TfrmConfig::btnSalvarClick() {
+  // An id read as 0 would take every register's requests: refuse what is not a number.
+  for (const CampoInteiro& c : kIds) {
+    if (!InteiroValido(this->*c.campo))
+      throw ConfigInvalida(std::string(c.rotulo) + ": \"" + this->*c.campo +
+                           "\" nao e um numero inteiro. Deixe vazio (0) ou informe " + faixa() +
+                           ".");
+  }
+  if (!InteiroValido(timerApi))
+    throw ConfigInvalida("Timer API: \"" + timerApi + "\" nao e um numero inteiro. Informe " +
+                         faixa() + " segundos (0 = 10 segundos).");
   zkt::IniFile(arquivo_).WriteStrings(kSecao, {
                                                   {"TOKEN_VELANTRA", token_velantra},
                                                   {"edtCnpjTEf", edtCnpjTEf},

@@ -88,15 +88,25 @@ TEST_F(SettingsTest, TimerPeriodFallsBackToTen) {
   struct Case {
     const char* line;
     const char* loaded;
+    const char* warning;  // what the log is told; empty: nothing
   };
   const Case cases[] = {
-      {"timerApi=0\r\n", "10"},   {"timerApi=\r\n", "10"},   {"", "10"},
-      {"timerApi=abc\r\n", "10"}, {"timerApi=-5\r\n", "10"}, {"timerApi=15\r\n", "15"},
-      {"timerApi= 7 \r\n", "7"}};
+      {"timerApi=0\r\n", "10", ""},
+      {"timerApi=\r\n", "10", ""},
+      {"", "10", ""},
+      {"timerApi=abc\r\n", "10",
+       "timerApi=abc: Timer API deve ser um numero inteiro de 0 a 2147483647; usado 10"},
+      {"timerApi=1.5\r\n", "10",
+       "timerApi=1.5: Timer API deve ser um numero inteiro de 0 a 2147483647; usado 10"},
+      {"timerApi=-5\r\n", "10",
+       "timerApi=-5: Timer API deve ser um numero inteiro de 0 a 2147483647; usado 10"},
+      {"timerApi=15\r\n", "15", ""},
+      {"timerApi= 7 \r\n", "7", ""}};
   for (const auto& c : cases) {
     file(std::string("[CONF]\r\n") + c.line);
     cfg.LoadConfig();
     EXPECT_EQ(cfg.timerApi, c.loaded) << c.line;
+    EXPECT_EQ(cfg.AvisoTimerApi(), c.warning) << c.line;
   }
   file("[CONF]\r\ntimerApi=0\r\n");
   cfg.LoadConfig();
@@ -114,6 +124,101 @@ TEST(SettingsValues, WholeNumbersCountEmptyAndNonNumbersAsZero) {
       {"-3", -3}, {"12a", 0}, {"1.5", 0}, {"99999999999", 0}, {"2147483647", 2147483647},
       {"a", 0}};
   for (const auto& c : cases) EXPECT_EQ(TfrmConfig::ValorInteiro(c.text), c.value) << c.text;
+}
+
+TEST(SettingsValues, WholeNumberFieldsHoldNothingOrAWholeNumberInRange) {
+  struct Case {
+    const char* text;
+    bool valid;
+  };
+  const Case cases[] = {{"", true},
+                        {"  ", true},
+                        {"0", true},
+                        {"17", true},
+                        {" 17 ", true},
+                        {"+5", true},
+                        {"2147483647", true},
+                        {"2147483648", false},
+                        {"99999999999", false},
+                        {"2 ; caixa 2", false},
+                        {"2.0", false},
+                        {"-3", false},
+                        {"+", false},
+                        {"+-5", false},
+                        {"1e3", false},
+                        {"0x10", false},
+                        {"abc", false},
+                        {"1 2", false}};
+  for (const auto& c : cases) EXPECT_EQ(TfrmConfig::InteiroValido(c.text), c.valid) << c.text;
+}
+
+// A stored id read as 0 would take every register's requests: it is a settings error that
+// names the key and the value.
+TEST_F(SettingsTest, IdsThatAreNotWholeNumbersAreASettingsError) {
+  struct Case {
+    const char* lines;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"idvelantra=9\r\nIdCaixa=2 ; caixa 2\r\n",
+       "IdCaixa=2 ; caixa 2: Id Caixa deve ser vazio ou um numero inteiro de 0 a 2147483647"},
+      {"idvelantra=9\r\nIdCaixa=2.0\r\n",
+       "IdCaixa=2.0: Id Caixa deve ser vazio ou um numero inteiro de 0 a 2147483647"},
+      {"idvelantra=99999999999\r\n",
+       "idvelantra=99999999999: Id Velantra deve ser vazio ou um numero inteiro de 0 a "
+       "2147483647"},
+      {"idvelantra=nove\r\nIdCaixa=x\r\n",
+       "idvelantra=nove: Id Velantra deve ser vazio ou um numero inteiro de 0 a 2147483647"},
+      {"idvelantra=9\r\nIdCaixa=2\r\n", ""},
+      {"idvelantra=\r\n", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    file(std::string("[CONF]\r\n") + c.lines);
+    cfg.LoadConfig();
+    EXPECT_EQ(cfg.ErroConfiguracao(), c.error) << c.lines;
+  }
+}
+
+TEST_F(SettingsTest, SaveRefusesWhatIsNotAWholeNumberAndWritesNothing) {
+  struct Case {
+    std::string TfrmConfig::*field;
+    const char* typed;
+    const char* message;  // empty: saved
+  };
+  const Case cases[] = {
+      {&TfrmConfig::IdCaixa, "2 ; caixa 2",
+       "Id Caixa: \"2 ; caixa 2\" nao e um numero inteiro. Deixe vazio (0) ou informe um "
+       "numero inteiro de 0 a 2147483647."},
+      {&TfrmConfig::idvelantra, "99999999999",
+       "Id Velantra: \"99999999999\" nao e um numero inteiro. Deixe vazio (0) ou informe um "
+       "numero inteiro de 0 a 2147483647."},
+      {&TfrmConfig::timerApi, "10s",
+       "Timer API: \"10s\" nao e um numero inteiro. Informe um numero inteiro de 0 a "
+       "2147483647 segundos (0 = 10 segundos)."},
+      {&TfrmConfig::IdCaixa, "", ""},
+      {&TfrmConfig::idvelantra, " 12 ", ""},
+      {&TfrmConfig::timerApi, "0", ""},
+  };
+  for (const auto& c : cases) {
+    file("[CONF]\r\nidvelantra=1\r\n");
+    cfg.Show();
+    cfg.*c.field = c.typed;
+    if (*c.message) {
+      try {
+        cfg.btnSalvarClick();
+        ADD_FAILURE() << c.typed << " was saved";
+      } catch (const tefsync::ConfigInvalida& e) {
+        EXPECT_STREQ(e.what(), c.message);
+      }
+      EXPECT_TRUE(cfg.Visible()) << c.typed;
+      EXPECT_EQ(cfg.*c.field, c.typed);  // what was typed stays
+      EXPECT_EQ(onDisk(), "[CONF]\r\nidvelantra=1\r\n") << c.typed;
+    } else {
+      cfg.btnSalvarClick();
+      EXPECT_FALSE(cfg.Visible()) << c.typed;
+    }
+  }
 }
 
 TEST_F(SettingsTest, SaveWritesTheEightKeysInOrderAsTypedAndCloses) {
