@@ -25,7 +25,7 @@ class QuietCloud : public plat::HttpClient {
   std::vector<size_t>& at_;
 };
 
-class ServiceRecovery : public TefTest {
+class ServiceRecovery : public TefTest, public tefsync::Shell {
  protected:
   void SetUp() override { clock.set({2024, 3, 7, 9, 5, 4, 0}); }
   std::string exeDir() const {
@@ -45,8 +45,7 @@ class ServiceRecovery : public TefTest {
     env.makeHttp = [this](const std::string&) -> std::unique_ptr<plat::HttpClient> {
       return std::make_unique<QuietCloud>(journalPath(), callsAt);
     };
-    svc = std::make_unique<tefsync::TfrmPrincipal>(env);
-    svc->onErrorBox = [this](const std::string& m) { errors.push_back(m); };
+    svc = std::make_unique<tefsync::TfrmPrincipal>(*this, env);
     svc->FormCreate();
   }
   bool logged(const std::string& operacao, const std::string& text) const {
@@ -60,6 +59,13 @@ class ServiceRecovery : public TefTest {
                     "012-000 = 4242", "028-000 = " + std::to_string(receipt), "999-999 = 0"}));
     put("Client/BKPINTPOS/TesteCupom.zkt", "teste\r\n");
   }
+
+  // Shell
+  void logRowAdded(const tefsync::LogRow&) override {}
+  void stateChanged() override {}
+  void showError(const std::string& m) override { errors.push_back(m); }
+  void endProgram() override {}
+  bool endPending() override { return false; }
 
   std::unique_ptr<tefsync::TfrmPrincipal> svc;
   std::vector<size_t> callsAt;
