@@ -233,9 +233,8 @@ class Headless : public ServiceTest {
     tefsync::TfrmPrincipal::Environment env;
     env.exeDir = exeDir();
     env.computerName = computerName;
-    svc = std::make_unique<tefsync::TfrmPrincipal>(env);
-    runner = std::make_unique<tefsync::HeadlessRunner>(*svc, out, err);
-    svc->FormCreate();
+    runner = std::make_unique<tefsync::HeadlessRunner>(env, out, err);
+    runner->svc().FormCreate();
   }
   // Every line written, standard output and standard error, and every log row.
   std::vector<std::string> shown() const {
@@ -244,7 +243,7 @@ class Headless : public ServiceTest {
       std::istringstream in(stream->str());
       for (std::string l; std::getline(in, l);) texts.push_back(l);
     }
-    for (const auto& r : svc->tblList) texts.push_back(r.Operacao + " | " + r.Mensagem);
+    for (const auto& r : runner->svc().tblList) texts.push_back(r.Operacao + " | " + r.Mensagem);
     return texts;
   }
 
@@ -259,12 +258,12 @@ TEST_F(Headless, TextsFromOutsideNeverAddALine) {
   startHeadless();
   mock.addRequest({{"id", "7\r\n07/03/2024 09:05:04 | Get status | Ok  200"}, {"empresa_id", 9}});
   addRequest(57, {{"CRT", "1\r\nforged | row"}});
-  svc->uGetAPI = 0;
-  svc->timerApiTimer();
-  svc->Habilita_inicial();
+  runner->svc().uGetAPI = 0;
+  runner->svc().timerApiTimer();
+  runner->svc().Habilita_inicial();
   addRequest(58, {{"CRT", "5"}});
-  svc->uGetAPI = 0;
-  svc->timerApiTimer();
+  runner->svc().uGetAPI = 0;
+  runner->svc().timerApiTimer();
 
   const std::vector<std::string> texts = shown();
   for (const std::string& t : texts) {
@@ -295,11 +294,11 @@ TEST_F(Headless, TheTokenNeverShowsWholeOrCut) {
   };
   for (const std::string& body : echoes) {
     mock.addFault({"notjson", "get", 1, 0, body});
-    svc->uGetAPI = 0;
-    svc->timerApiTimer();
+    runner->svc().uGetAPI = 0;
+    runner->svc().timerApiTimer();
   }
   mock.addFault({"notjson", "status", 1, 0, echoes[1]});
-  svc->Gravar_status_API("1");
+  runner->svc().Gravar_status_API("1");
 
   const std::vector<std::string> texts = shown();
   ASSERT_GE(texts.size(), 8u);  // each answer left its rows
