@@ -118,6 +118,10 @@ TEST_F(Heartbeat, AnsweredWhileTheErrorBoxIsOpen) {
 class TimedOut : public std::stringbuf {
  public:
   TimedOut(plat::Clock& clock, std::vector<int64_t>& times) : clock_(clock), times_(times) {}
+  void reset() {
+    str("");
+    seen_ = 0;
+  }
 
  protected:
   int sync() override {
@@ -316,7 +320,7 @@ TEST_F(Runner, SettingsErrorStopsPollingWithARowEachPeriodAndOneBoxUntilMended) 
     bad.idvelantra = c.idvelantra;
     bad.idcaixa = c.idcaixa;
     sent.clear();
-    out.str("");
+    outBuf.reset();
     err.str("");
     startRunner(bad);
     addRequest(57, {{"CRT", "25,90"}}, 2);  // a request of another register
@@ -333,7 +337,7 @@ TEST_F(Runner, SettingsErrorStopsPollingWithARowEachPeriodAndOneBoxUntilMended) 
 
     // Mended in the file: the next period polls, with no further row or box.
     writeSettings(Settings());
-    out.str("");
+    outBuf.reset();
     runFor(11000);
     EXPECT_EQ(sentAt("/api").size(), 1u) << c.idcaixa;
     EXPECT_EQ(outBuf.str().find("Configuracao invalida"), std::string::npos) << outBuf.str();
