@@ -1,5 +1,6 @@
 // The record of requests taken to a sale: on disk, and in the cycle that never sells one
 // request twice.
+#include <algorithm>
 #include <fstream>
 #include <optional>
 
@@ -180,7 +181,11 @@ TEST_F(Taken, FailedReportsThenTheNextPollMakeOneSaleOnly) {
   ASSERT_EQ(mock.bodies("retorno").size(), 2u);
   EXPECT_EQ(mock.bodies("retorno")[1], texts);  // the same report
   EXPECT_EQ(cloudStatus(id), 5);
-  EXPECT_EQ(managerOps(), (std::vector<std::string>{"ATV", "CRT"}));  // no second sale
+  // No second sale; the restart's recovery undoes the one cut in its decision wait.
+  const std::vector<std::string> ops = managerOps();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "CRT"), 1);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "CNF"), 0);
+  EXPECT_EQ(ops.back(), "NCN");
   EXPECT_TRUE(errors.empty());
 }
 
