@@ -1,6 +1,7 @@
 // The status query's answer: compact form, list parsing and the selection of a request.
-// Bad answers end as a CloudError; a selected request carries whole operation codes and
-// amounts and never a "PIX" operation. Input: two bytes of rules, then the answer body.
+// Bad answers end as a CloudError (nesting of any depth too, never a crash); a selected
+// request carries whole operation codes and amounts and never a "PIX" operation; the log
+// row naming records passed over is one line. Input: two bytes of rules, then the body.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 #include "fuzz_support.h"
 #include "platform/encoding.h"
 #include "tefsync/core/cloud_api.h"
+#include "tefsync/core/safe_text.h"
 
 namespace {
 
@@ -54,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string compact = raw ? body : tefsync::compactJson(body);
     const tefsync::Selection sel = tefsync::parseStatusAnswer(compact, rules, before);
     checkSelection(sel, before);
+    const std::string row = tefsync::safeText(tefsync::skippedRecordsText(sel.skipped));
+    for (unsigned char c : row) FUZZ_CHECK(c >= 0x20 && c != 0x7f, "control in a log row");
     if (sel.selected) {
       for (size_t i = 1; i < 6; i += 2) {
         try {
