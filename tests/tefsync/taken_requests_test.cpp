@@ -137,6 +137,12 @@ TEST_F(Record, ACrashAtAnyFileOperationLeavesTheOldOrTheNewRecord) {
 
 class Taken : public ServiceTest {
  protected:
+  // A poll whose decision wait, should a sale start that must not, ends within two minutes.
+  void pollAgain() {
+    endAfterMs = clock.monotonicMs() + 120000;
+    poll();
+    endAfterMs = -1;
+  }
   std::vector<std::string> reports() const {
     std::vector<std::string> out;
     for (const auto& r : mock.recorded()) {
@@ -176,7 +182,7 @@ TEST_F(Taken, FailedReportsThenTheNextPollMakeOneSaleOnly) {
 
   endAfterMs = -1;
   createService();  // started again
-  poll();
+  pollAgain();
   EXPECT_TRUE(loggedResend(57, 5));
   ASSERT_EQ(mock.bodies("retorno").size(), 2u);
   EXPECT_EQ(mock.bodies("retorno")[1], texts);  // the same report
@@ -226,7 +232,7 @@ TEST_F(Taken, ARequestOfferedAgainAfterItsSaleGetsItsLastReportAgain) {
     mock.reset();  // the cloud lost the outcome and offers the request again
     offerAgain(id, c.payments);
     svc->tblList.clear();
-    poll();
+    pollAgain();
     EXPECT_TRUE(loggedResend(id, c.resent)) << c.name;
     EXPECT_EQ(reports(), (std::vector<std::string>{(c.resent == 4 ? "retorno:" : "status:") +
                                                    std::to_string(c.resent)}))
@@ -288,7 +294,7 @@ TEST_F(Taken, ASaleCutAtTheManagerIsNeverStartedAgain) {
   EXPECT_EQ(cloudStatus(id), 1);
   mock.clearFaults();
   svc->Habilita_inicial();
-  poll();
+  pollAgain();
   EXPECT_TRUE(loggedResend(57, 3));
   EXPECT_EQ(cloudStatus(id), 3);
   const std::vector<std::string> ops = managerOps();
