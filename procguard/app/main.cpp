@@ -1,8 +1,10 @@
 // Program entry of the guardian. No arguments are read. With a display it runs as a tray
 // program; without one the same logic runs headless.
 #include <iostream>
+#include <string>
 
 #include "common/funcoes_zkt.h"
+#include "platform/display.h"
 #include "platform/signals.h"
 #include "procguard/Guardiao.h"
 #include "procguard/SemTela.h"
@@ -15,11 +17,16 @@ int main(int argc, char** argv) {
   // A hang-up ends the guardian as SIGTERM does, with its shutdown step: the synchronizer
   // never outlives it.
   plat::installHangUpStop();
+  std::string semDisplay;
+  const bool display = plat::displayAvailable(&semDisplay);
 #ifdef PROCGUARD_GUI
-  if (procguard::HaDisplay()) return procguard::ExecutarComTela(argc, argv);
+  if (display) return procguard::ExecutarComTela(argc, argv);
+  if (!semDisplay.empty())
+    std::cerr << "procguard: " << semDisplay << "; running without a window" << std::endl;
 #else
   (void)argc;
   (void)argv;
+  (void)display;
 #endif
   procguard::ProcessosDoSistema processos;
   procguard::TelaTexto tela(std::cout, std::cerr);

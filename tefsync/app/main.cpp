@@ -3,7 +3,9 @@
 // settings and the "ping" folder sit beside the executable.
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
+#include "platform/display.h"
 #include "platform/signals.h"
 #include "tefsync/core/HeadlessRunner.h"
 #include "tefsync/core/TfrmPrincipal.h"
@@ -12,15 +14,20 @@
 #endif
 
 int main(int argc, char** argv) {
+  std::string noDisplay;
+  const bool display = plat::displayAvailable(&noDisplay);
 #ifdef TEFSYNC_HAS_GUI
-  if (tefsync::gui::displayAvailable()) {
+  if (display) {
     tefsync::TfrmPrincipal::Environment env;
     if (const char* ca = std::getenv("TEFSYNC_CA_FILE")) env.caFile = ca;
     return tefsync::gui::runDesktop(argc, argv, std::move(env));
   }
+  if (!noDisplay.empty())
+    std::cerr << "tefsync: " << noDisplay << "; running without a window" << std::endl;
 #else
   (void)argc;
   (void)argv;
+  (void)display;
 #endif
   plat::installStopSignals();
   plat::installReloadSignal();
