@@ -149,8 +149,7 @@ bool startProcess(const std::string& path) {
 }
 
 std::string findInFolder(const std::string& folder, const std::string& name) {
-  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
-    return {};
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return {};
   auto isFile = [](const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
