@@ -1,26 +1,37 @@
 // Program entry of the guardian. No arguments are read. With a display it runs as a tray
-// program; without one the same logic runs headless.
+// program (the window shell module beside the program); without one the same logic runs
+// headless.
 #include <iostream>
+#include <string>
 
 #include "common/funcoes_zkt.h"
+#include "platform/display.h"
+#include "platform/module.h"
 #include "platform/signals.h"
 #include "procguard/Guardiao.h"
 #include "procguard/SemTela.h"
-#ifdef PROCGUARD_GUI
-#include "procguard/gui/JanelaGuardiao.h"
-#endif
 
 int main(int argc, char** argv) {
   plat::installStopSignals();
   // A hang-up ends the guardian as SIGTERM does, with its shutdown step: the synchronizer
   // never outlives it.
   plat::installHangUpStop();
-#ifdef PROCGUARD_GUI
-  if (procguard::HaDisplay()) return procguard::ExecutarComTela(argc, argv);
+  std::string semJanela;
+  if (plat::displayAvailable(&semJanela)) {
+#ifdef PROCGUARD_DESKTOP_MODULE
+    const std::string modulo =
+        zkt::Path_Do_Executavel() + plat::moduleFileName(PROCGUARD_DESKTOP_MODULE);
+    std::string motivo;
+    if (plat::ModuleMain janela = plat::loadModuleMain(modulo, "procguard_desktop_main", &motivo))
+      return janela(argc, argv);
+    semJanela = "window shell not loaded (" + motivo + ")";
 #else
-  (void)argc;
-  (void)argv;
+    (void)argc;
+    (void)argv;
 #endif
+  }
+  if (!semJanela.empty())
+    std::cerr << "procguard: " << semJanela << "; running without a window" << std::endl;
   procguard::ProcessosDoSistema processos;
   procguard::TelaTexto tela(std::cout, std::cerr);
   procguard::TfrmPrincipal frm(processos, tela, zkt::Path_Do_Executavel());
