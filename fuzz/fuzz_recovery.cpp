@@ -1,7 +1,7 @@
 // Pending recovery over whatever a crash may have left in the backup folder: torn, mixed or
-// foreign backup files. Against a manager stand-in that answers everything, recovery ends
-// (within an hour of virtual time) with a TefError or FileError at worst, never a crash.
-// Input: a byte of which files exist, then their contents.
+// foreign backup files, late approvals and records of finished transactions. Against a manager
+// stand-in that answers everything, recovery ends (within an hour of virtual time) with a TefError
+// or FileError at worst, never a crash. Input: two bytes of which files exist, then their contents.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
@@ -69,9 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   world->sim = std::make_unique<sitefsim::Simulator>(world->drive, std::vector<sitefsim::Rule>{},
                                                      world->drive + "/journal");
 
-  const uint8_t present = in.ConsumeIntegral<uint8_t>();
-  const std::string files[] = {s.ArqBkp(),      s.ArqBackup(),   s.ArqMarcador(), s.ArqMulti("1"),
-                               s.ArqMulti("2"), s.ArqMulti("3"), s.ArqResposta()};
+  const uint16_t present = in.ConsumeIntegral<uint16_t>();
+  const std::string files[] = {s.ArqBkp(),      s.ArqBackup(),         s.ArqMarcador(),
+                               s.ArqMulti("1"), s.ArqMulti("2"),       s.ArqMulti("3"),
+                               s.ArqResposta(), s.pasta().Atrasada(1), s.pasta().Registro()};
   for (size_t i = 0; i < std::size(files); ++i) {
     if (!(present & (1u << i))) continue;
     plat::writeBytes(files[i], in.ConsumeRandomLengthString(2048));
