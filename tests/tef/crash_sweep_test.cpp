@@ -207,7 +207,7 @@ const Case kCases[] = {
     // The sales.
     {"OnePaymentConfirm", "CRT;", 10, 0, 0, Decision::Confirm, "", {}, false},
     {"OnePaymentUndo", "CRT;", 10, 0, 0, Decision::Undo, "", {}, false},
-    {"OnePaymentNoDecision", "CRT;", 10, 0, 0, Decision::None, "", {}, true},
+    {"OnePaymentNoDecision", "CRT;", 10, 0, 0, Decision::None, "", {}, false},
     {"TwoPaymentsConfirm", "CRT;CRT;", 10, 20, 0, Decision::Confirm, "", {}, false},
     {"TwoPaymentsUndo", "CRT;CRT;", 10, 20, 0, Decision::Undo, "", {}, false},
     {"TwoPaymentsNoDecision", "CRT;CRT;", 10, 20, 0, Decision::None, "", {}, false},
@@ -303,7 +303,7 @@ const Case kCases[] = {
      "ATV noack times=2\n",
      {},
      false},
-    {"LateApproval", "CRT;", 10, 0, 0, Decision::None, "CRT late\n", {}, true},
+    {"LateApproval", "CRT;", 10, 0, 0, Decision::None, "CRT late\n", {}, false},
     {"SecondPaymentLateApproval",
      "CRT;CRT;",
      10,
