@@ -191,9 +191,12 @@ std::string CrashSweep::check(bool confirmationBegan) const {
     if (!t.needsFinish && t.confirmations > 0 && !confirm) bad += who + " confirmed unasked";
     for (size_t i = 1; i < t.finishes.size(); ++i) {
       const size_t a = t.finishes[i - 1], b = t.finishes[i];
-      const bool cutRightAfter =
-          a + 1 == j.requests.size() || j.requests[a + 1].cutsBefore > j.requests[a].cutsBefore;
-      if (!cutRightAfter || j.requests[a].raw != j.requests[b].raw) bad += who + " finished twice";
+      // The first went right before a cut, or was still in REQ\ then (the manager takes what
+      // is left there before the engine starts again).
+      const bool atACut =
+          (a + 1 < j.requests.size() && j.requests[a + 1].cutsBefore > j.requests[a].cutsBefore) ||
+          (a > 0 && j.requests[a].cutsBefore > j.requests[a - 1].cutsBefore);
+      if (!atACut || j.requests[a].raw != j.requests[b].raw) bad += who + " finished twice";
     }
   }
   for (const auto& o : j.orphanFinishes) bad += " finish of no transaction: " + o;
@@ -204,7 +207,7 @@ const Case kCases[] = {
     // The sales.
     {"OnePaymentConfirm", "CRT;", 10, 0, 0, Decision::Confirm, "", {}, false},
     {"OnePaymentUndo", "CRT;", 10, 0, 0, Decision::Undo, "", {}, false},
-    {"OnePaymentNoDecision", "CRT;", 10, 0, 0, Decision::None, "", {}, true},
+    {"OnePaymentNoDecision", "CRT;", 10, 0, 0, Decision::None, "", {}, false},
     {"TwoPaymentsConfirm", "CRT;CRT;", 10, 20, 0, Decision::Confirm, "", {}, false},
     {"TwoPaymentsUndo", "CRT;CRT;", 10, 20, 0, Decision::Undo, "", {}, false},
     {"TwoPaymentsNoDecision", "CRT;CRT;", 10, 20, 0, Decision::None, "", {}, false},
@@ -300,7 +303,7 @@ const Case kCases[] = {
      "ATV noack times=2\n",
      {},
      false},
-    {"LateApproval", "CRT;", 10, 0, 0, Decision::None, "CRT late\n", {}, true},
+    {"LateApproval", "CRT;", 10, 0, 0, Decision::None, "CRT late\n", {}, false},
     {"SecondPaymentLateApproval",
      "CRT;CRT;",
      10,
