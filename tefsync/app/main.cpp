@@ -10,6 +10,11 @@
 #ifdef TEFSYNC_HAS_GUI
 #include "tefsync/gui/desktop.h"
 #endif
+#ifdef TEFSYNC_WIN32_SHELL
+#include <string>
+
+#include "tefsync/win32/Desktop.h"
+#endif
 
 int main(int argc, char** argv) {
 #ifdef TEFSYNC_HAS_GUI
@@ -21,6 +26,13 @@ int main(int argc, char** argv) {
 #else
   (void)argc;
   (void)argv;
+#endif
+#ifdef TEFSYNC_WIN32_SHELL
+  // In the tray unless asked to run headless; headless too when no window can be made.
+  if (const char* h = std::getenv("TEFSYNC_HEADLESS"); h == nullptr || std::string(h) != "1") {
+    const int status = tefsync::win32::runWindows({});
+    if (status >= 0) return status;
+  }
 #endif
   plat::installStopSignals();
   plat::installReloadSignal();
