@@ -9,6 +9,9 @@
 #ifdef PROCGUARD_GUI
 #include "procguard/gui/JanelaGuardiao.h"
 #endif
+#ifdef PROCGUARD_WIN32
+#include "procguard/win32/ComJanela.h"
+#endif
 
 int main(int argc, char** argv) {
   plat::installStopSignals();
@@ -20,6 +23,10 @@ int main(int argc, char** argv) {
 #else
   (void)argc;
   (void)argv;
+#endif
+#ifdef PROCGUARD_WIN32
+  // In the tray; headless only when no window can be made.
+  if (const int status = procguard::win32::ExecutarComJanela(); status >= 0) return status;
 #endif
   procguard::ProcessosDoSistema processos;
   procguard::TelaTexto tela(std::cout, std::cerr);

@@ -460,7 +460,8 @@ int MainWindow::px(int v) const {
 }
 
 void MainWindow::addTrayIcon() {
-  if (Shell_NotifyIconW(NIM_ADD, &trayIconData_)) ++trayAdds_;
+  ++trayAdds_;
+  Shell_NotifyIconW(NIM_ADD, &trayIconData_);
 }
 
 void MainWindow::createControls() {

@@ -36,7 +36,7 @@ class MainWindow final : public View {
   HWND control(int id) const { return GetDlgItem(hwnd_, id); }
   const NOTIFYICONDATAW& trayIconData() const { return trayIconData_; }
   HMENU PopupMenu1() const { return PopupMenu1_; }
-  // How many times the icon was added to the tray (again after Explorer restarted).
+  // How many times the icon was put in the tray (again after Explorer restarted).
   int trayAdds() const { return trayAdds_; }
 
   // Replaceable so tests can answer the modal boxes.

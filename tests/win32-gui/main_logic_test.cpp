@@ -86,15 +86,15 @@ class FakeView final : public tefsync::win32::View {
 class WindowsShell : public testing::Test {
  public:
   WindowsShell() {
-    exeDir_ = drive_.root() + "/exe/";
-    std::filesystem::create_directories(exeDir_);
+    std::filesystem::create_directories(drive_.at("exe"));
     writeSettings("URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n");
   }
 
   void writeSettings(const std::string& lines) {
     TempDrive::put(settingsFile(), "[CONF]\r\n" + lines);
   }
-  std::string settingsFile() const { return exeDir_ + "configAPI_TEF.ini"; }
+  // The program's folder, on drive C as a shop has it; the test reaches it natively.
+  std::string settingsFile() const { return drive_.at("exe/configAPI_TEF.ini"); }
   std::string settingsText() const { return TempDrive::get(settingsFile()); }
 
   MainLogic& open(const std::string& computerName = "CAIXA01") {
@@ -139,7 +139,7 @@ class WindowsShell : public testing::Test {
   // of any open box does.
   bool heartbeatAnswered() {
     const std::string ping = svc().pingFolder();
-    TempDrive::put(ping + "test-ping.txt", "teste");
+    TempDrive::put(drive_.at("exe/ping/test-ping.txt"), "teste");
     clock_.advanceMs(20000);
     if (!view_->on(TimerSchedule::kPing)) return false;
     logic_->timerFired(TimerSchedule::kPing);
@@ -149,7 +149,7 @@ class WindowsShell : public testing::Test {
   TempDrive drive_;
   plat::VirtualClock clock_{kToday};
   plat::ScopedClock scoped_{clock_};
-  std::string exeDir_;
+  const std::string exeDir_ = "C:\\exe\\";
   bool unexpected_ = false;
   std::ostringstream out_, err_;
   std::unique_ptr<FakeView> view_;
@@ -163,7 +163,7 @@ TEST_F(WindowsShell, StartsHiddenWithBothTimers) {
   EXPECT_EQ(svc().Caption, "API de Integracao TEF x Velantra - Versão 2021.801");
   EXPECT_EQ(view_->running[TimerSchedule::kApi], 1000);
   EXPECT_EQ(view_->running[TimerSchedule::kPing], 10000);
-  EXPECT_TRUE(std::filesystem::is_directory(exeDir_ + "ping"));
+  EXPECT_TRUE(std::filesystem::is_directory(drive_.at("exe/ping")));
 }
 
 TEST_F(WindowsShell, AccessCode) {
