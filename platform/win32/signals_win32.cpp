@@ -39,4 +39,7 @@ bool takeReloadRequest() {
   return false;
 }
 
+// Windows has no hang-up signal; a closed console ends the program through the handler above.
+void installHangUpStop() {}
+
 }  // namespace plat

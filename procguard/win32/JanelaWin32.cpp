@@ -1,6 +1,7 @@
 #include "procguard/win32/JanelaWin32.h"
 
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 
 #include "common/funcoes_zkt.h"
@@ -81,7 +82,7 @@ JanelaWin32::JanelaWin32(Processos& processos, const std::string& pasta, const s
   hwnd_ = CreateWindowExW(0, kClasse, L"Guardian de Processos",
                           WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                           CW_USEDEFAULT, 414, 195, nullptr, nullptr, instancia, this);
-  if (hwnd_ == nullptr) throw std::runtime_error("Janela do guardião não pôde ser criada");
+  if (hwnd_ == nullptr) throw SemJanela();
   dpi_ = dpiDa(hwnd_);
   for (int id : {kBtnReiniciarSinc, kBtnEncerraSinc})
     CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, hwnd_,
@@ -310,16 +311,16 @@ LRESULT JanelaWin32::tratar(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 int ExecutarComJanela() {
+  ProcessosDoSistema processos;
+  std::unique_ptr<JanelaWin32> janela;
   try {
-    ProcessosDoSistema processos;
-    JanelaWin32 janela(processos, zkt::Path_Do_Executavel(),
-                       TituloAplicacao(plat::executablePath()));
-    janela.ChamarOutrosEXE();
-    return janela.executar();
-  } catch (const std::runtime_error& e) {
-    std::cerr << "procguard: " << e.what() << std::endl;
-    return -1;
+    janela = std::make_unique<JanelaWin32>(processos, zkt::Path_Do_Executavel(),
+                                           TituloAplicacao(plat::executablePath()));
+  } catch (const SemJanela&) {
+    return -1;  // no display (Wine without X): the caller runs headless
   }
+  janela->ChamarOutrosEXE();
+  return janela->executar();
 }
 
 }  // namespace procguard::win32

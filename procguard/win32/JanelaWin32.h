@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "procguard/Guardiao.h"
@@ -17,13 +18,19 @@ namespace procguard::win32 {
 
 inline constexpr UINT kTrayMessage = WM_USER + 1;
 
+// No window could be made (Wine without a display).
+class SemJanela : public std::runtime_error {
+ public:
+  SemJanela() : std::runtime_error("Janela do guardião não pôde ser criada") {}
+};
+
 class JanelaWin32 final : public Tela {
  public:
   // The modal message and error boxes; tests answer them.
   using Caixa = std::function<void(const std::string& texto, bool erro)>;
 
   // FormCreate runs here: tray icon, hidden window, settings, captions (and the message of
-  // a missing name, through `caixa` when given). Throws std::runtime_error when the window
+  // a missing name, through `caixa` when given). Throws SemJanela when the window
   // cannot be created.
   JanelaWin32(Processos& processos, const std::string& pasta, const std::string& titulo,
               Caixa caixa = {});

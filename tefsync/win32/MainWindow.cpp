@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -411,7 +412,7 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
   hwnd_ =
       CreateWindowExW(0, kClassName, title_.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
                       CW_USEDEFAULT, CW_USEDEFAULT, 692, 571, nullptr, nullptr, instance_, this);
-  if (hwnd_ == nullptr) throw std::runtime_error("Janela principal não pôde ser criada");
+  if (hwnd_ == nullptr) throw NoWindow();
   dpi_ = dpiOf(hwnd_);
   centreOnScreen(hwnd_, outerSize(hwnd_, px(692), px(571)));
   createControls();
@@ -814,14 +815,14 @@ int MainWindow::run() {
 
 int runWindows(TfrmPrincipal::Environment env) {
   plat::installStopSignals();
+  std::unique_ptr<MainWindow> window;
   try {
-    MainWindow window(std::move(env), applicationTitle(plat::executablePath()), std::cout,
-                      std::cerr);
-    return window.run();
-  } catch (const std::runtime_error& e) {
-    std::cerr << "tefsync: " << e.what() << std::endl;
-    return -1;
+    window = std::make_unique<MainWindow>(std::move(env), applicationTitle(plat::executablePath()),
+                                          std::cout, std::cerr);
+  } catch (const NoWindow&) {
+    return -1;  // no display (Wine without X): the caller runs headless
   }
+  return window->run();
 }
 
 }  // namespace tefsync::win32

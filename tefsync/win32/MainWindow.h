@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "tefsync/win32/Desktop.h"
@@ -20,10 +21,16 @@ namespace tefsync::win32 {
 // The tray icon's callback message.
 inline constexpr UINT kTrayMessage = WM_USER + 1;
 
+// No window could be made (Wine without a display).
+class NoWindow : public std::runtime_error {
+ public:
+  NoWindow() : std::runtime_error("Janela principal não pôde ser criada") {}
+};
+
 class MainWindow final : public View {
  public:
   // Creates the hidden main window and the tray icon, then the service (FormCreate).
-  // Throws std::runtime_error when the window cannot be created.
+  // Throws NoWindow when the window cannot be created.
   MainWindow(TfrmPrincipal::Environment env, const std::string& applicationTitle, std::ostream& out,
              std::ostream& err);
   ~MainWindow() override;
