@@ -3,6 +3,10 @@
 #   system.sh <bin dir> idle SECONDS     headless tefsync polling every 11 s: CPU and memory
 #   system.sh <bin dir> startup RUNS     process start to the first status query
 #   system.sh <bin dir> procguard        a hung tefsync (SIGSTOP) to the new tefsync
+#   system.sh <bin dir> memory SECONDS   tefsync and procguard as shipped (window shell
+#                                        modules beside them), headless: peak memory
+#   system.sh <bin dir> window           tefsync's window shell with its main window shown
+#                                        (Xvfb and a tray host): peak memory
 # Prints one line of key=value figures per measurement.
 set -euo pipefail
 
@@ -54,6 +58,8 @@ prepare_tefsync() {
   local exe=$1 period=$2
   mkdir -p "$exe" "$dir/c/Client/REQ" "$dir/c/Client/RESP" "$dir/c/drivezkt"
   cp "$bin/tefsync" "$exe/tefsync"
+  # As shipped: the window shell module beside the program, when it was built.
+  if [ -e "$bin/tefsync-desktop.so" ]; then cp "$bin/tefsync-desktop.so" "$exe/"; fi
   printf '[CONF]\r\nTOKEN_VELANTRA=bench\r\nedtCnpjTEf=12.345.678/0001-90\r\nidvelantra=9\r\nIdCaixa=0\r\nURLBASE=%s\r\nchkTefSitef=SIM\r\nchkTefCielo=NAO\r\ntimerApi=%s\r\n' \
     "$base" "$period" >"$exe/configAPI_TEF.ini"
 }
@@ -83,7 +89,8 @@ case "$what" in
     seconds=${arg:-60}
     start_mock
     prepare_tefsync "$dir/exe" 11
-    TEFSYNC_DRIVE_C="$dir/c" "$dir/exe/tefsync" >"$dir/out.txt" 2>"$dir/err.txt" &
+    (unset DISPLAY WAYLAND_DISPLAY && TEFSYNC_DRIVE_C="$dir/c" exec "$dir/exe/tefsync" \
+      >"$dir/out.txt" 2>"$dir/err.txt") &
     tpid=$!
     pids+=($tpid)
     # Start-up is over after a few seconds; the idle figure is taken from there.
@@ -176,6 +183,72 @@ case "$what" in
       printf "procguard hang_to_new_tefsync_s=%.1f guardian_start_to_new_tefsync_s=%.1f restart_record=%s\n",
         (t - h) / 1e9, (t - g0) / 1e9, rec }'
     kill -TERM "$gpid" 2>/dev/null || true
+    ;;
+  memory)
+    seconds=${arg:-10}
+    start_mock
+    prepare_tefsync "$dir/exe" 11
+    cp "$bin/procguard" "$dir/exe/"
+    modules=no
+    if [ -e "$bin/procguard-desktop.so" ]; then
+      cp "$bin/procguard-desktop.so" "$dir/exe/"
+      modules=yes
+    fi
+    # The guardian alone: its synchronizer's name is not there, so it starts nothing.
+    printf '[CONFIG]\r\nnomeEXE=ausente\r\n' >"$dir/exe/ConfigGuardian.ini"
+    mpids=()
+    for p in tefsync procguard; do
+      (unset DISPLAY WAYLAND_DISPLAY && cd "$dir/exe" && TEFSYNC_DRIVE_C="$dir/c" exec "./$p" \
+        >"$dir/$p.out" 2>"$dir/$p.err") &
+      mpids+=($!)
+      pids+=($!)
+    done
+    sleep "$seconds"
+    peaks=()
+    for i in 0 1; do
+      peaks+=("$(awk '/^VmHWM/ { printf "%.1f", $2 / 1024 }' "/proc/${mpids[$i]}/status")")
+      stop_process "${mpids[$i]}"
+    done
+    echo "memory seconds=$seconds window_shell_modules=$modules tefsync_headless_peak_mb=${peaks[0]} procguard_headless_peak_mb=${peaks[1]}"
+    ;;
+  window)
+    for tool in xvfb-run trayer xdotool xwininfo; do
+      command -v "$tool" >/dev/null || { echo "window skipped=1 missing=$tool"; exit 0; }
+    done
+    [ -e "$bin/tefsync-desktop.so" ] || { echo "window skipped=1 missing=tefsync-desktop.so"; exit 0; }
+    if [ -z "${BENCH_INSIDE_X:-}" ]; then
+      rm -rf "$dir"
+      BENCH_INSIDE_X=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    fi
+    start_mock
+    prepare_tefsync "$dir/exe" 11
+    unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+    trayer --edge top --align right --widthtype request --height 32 --transparent false &
+    pids+=($!)
+    sleep 1
+    (cd "$dir/exe" && TEFSYNC_DRIVE_C="$dir/c" exec ./tefsync >"$dir/out.txt" 2>"$dir/err.txt") &
+    tpid=$!
+    pids+=($tpid)
+    icon=""
+    for _ in $(seq 100); do
+      icon=$(xwininfo -root -tree | grep -m1 '("tefsync" "tefsync")' | grep -v 'API de' || true)
+      [ -n "$icon" ] && break
+      sleep 0.1
+    done
+    [ -n "$icon" ] || fail "no tray icon"
+    read -r w h x y < <(echo "$icon" | sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\1 \2 \3 \4/')
+    tray_peak=$(awk '/^VmHWM/ { printf "%.1f", $2 / 1024 }' "/proc/$tpid/status")
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click --repeat 2 --delay 80 1
+    shown=""
+    for _ in $(seq 50); do
+      xdotool search --onlyvisible --name '^API de Integracao' >/dev/null 2>&1 && shown=yes && break
+      sleep 0.1
+    done
+    [ -n "$shown" ] || fail "the window was not shown"
+    sleep 5
+    peak=$(awk '/^VmHWM/ { printf "%.1f", $2 / 1024 }' "/proc/$tpid/status")
+    stop_process "$tpid"
+    echo "window tefsync_tray_only_peak_mb=$tray_peak tefsync_window_shown_peak_mb=$peak"
     ;;
   *)
     fail "unknown measurement $what"

@@ -15,6 +15,10 @@ bool killProcesses(const std::string& name);
 // Starts an executable by path with no shell, no arguments, in its own process group.
 // False when it could not be started.
 bool startProcess(const std::string& path);
+// The file `name` in `folder` (which ends with a separator), found without regard to ASCII
+// letter case as Windows finds it: its path with the name as it is on disk, the exact
+// spelling first. Empty when no regular file matches or name has a folder part.
+std::string findInFolder(const std::string& folder, const std::string& name);
 // Reaps finished children so none is left a zombie.
 void reapChildren();
 

@@ -1,6 +1,5 @@
 #include "procguard/Guardiao.h"
 
-#include <cstdlib>
 #include <exception>
 #include <utility>
 
@@ -26,6 +25,9 @@ int ProcessosDoSistema::Conta_Processos(const std::string& nome) {
 }
 bool ProcessosDoSistema::Encerra_Processos(const std::string& nome) {
   return plat::killProcesses(nome);
+}
+std::string ProcessosDoSistema::Localizar(const std::string& pasta, const std::string& nome) {
+  return plat::findInFolder(pasta, nome);
 }
 bool ProcessosDoSistema::Executar(const std::string& caminho) {
   return plat::startProcess(caminho);
@@ -73,7 +75,10 @@ void TfrmPrincipal::ChamarOutrosEXE() {
   plat::clock().sleepMs(1000);
   processos_.RecolherFilhos();
   if (iniciarSinc_ && processos_.Conta_Processos(nomeEXE_) == 0) {
-    processos_.Executar(pasta_ + nomeEXE_);
+    // An empty name starts nothing and fails silently, as configured; the message at
+    // start-up said why.
+    const std::string caminho = nomeEXE_.empty() ? pasta_ : ArquivoDoSincronizador();
+    if (!caminho.empty()) processos_.Executar(caminho);
   }
   enviarTeste_ = true;
   timer1Ativo_ = true;
@@ -124,7 +129,26 @@ void TfrmPrincipal::GravarRegistroRestart() {
   tela_.RegistroRestart(linha);
 }
 
+std::string TfrmPrincipal::ArquivoDoSincronizador() {
+  // Names are compared without regard to letter case when counting and ending, so the
+  // file is found the same way before it is started.
+  std::string caminho = processos_.Localizar(pasta_, nomeEXE_);
+  if (!caminho.empty()) {
+    avisouFalta_ = false;
+    return caminho;
+  }
+  const std::string texto = "EXE nao encontrado: " + pasta_ + nomeEXE_;
+  tela_.Registro(texto);
+  if (!avisouFalta_) {
+    avisouFalta_ = true;
+    tela_.Mensagem(texto);
+  }
+  return {};
+}
+
 void TfrmPrincipal::Reiniciar() {
+  // With nothing to start, what runs goes on running.
+  if (!nomeEXE_.empty() && ArquivoDoSincronizador().empty()) return;
   GravarRegistroRestart();
   processos_.Encerra_Processos(nomeEXE_);
   iniciarSinc_ = true;
@@ -156,30 +180,6 @@ void TfrmPrincipal::FormDestroy() {
   timer1Ativo_ = false;
   processos_.Encerra_Processos(nomeEXE_);
   processos_.RecolherFilhos();
-}
-
-std::string TituloAplicacao(const std::string& caminhoExecutavel) {
-  std::string nome = caminhoExecutavel;
-  const auto barra = nome.find_last_of("/\\");
-  if (barra != std::string::npos) nome.erase(0, barra + 1);
-  const auto ponto = nome.find('.');
-  if (ponto != std::string::npos) nome.resize(ponto);
-  for (size_t i = 1; i < nome.size(); ++i) {
-    if (nome[i] >= 'A' && nome[i] <= 'Z') nome[i] = static_cast<char>(nome[i] - 'A' + 'a');
-  }
-  return nome;
-}
-
-bool HaDisplay() {
-  const char* qpa = std::getenv("QT_QPA_PLATFORM");
-  if (qpa != nullptr) {
-    // Options may follow the platform name after a colon ("offscreen:fontengine=...").
-    const std::string plataforma = std::string(qpa).substr(0, std::string(qpa).find(':'));
-    if (plataforma == "offscreen" || plataforma == "minimal") return false;
-  }
-  const char* x = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x != nullptr && *x != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
 }  // namespace procguard

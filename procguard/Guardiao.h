@@ -16,6 +16,8 @@ class Processos {
   // Ends every process whose executable's file name (or whole path, when nome has a
   // folder part) is nome; true when at least one was ended.
   virtual bool Encerra_Processos(const std::string& nome) = 0;
+  // The file nome in pasta, found without regard to letter case; empty when none.
+  virtual std::string Localizar(const std::string& pasta, const std::string& nome) = 0;
   // Starts an executable with no shell and no arguments; false when it did not start.
   virtual bool Executar(const std::string& caminho) = 0;
   // Collects ended children so that none lingers as a zombie.
@@ -26,6 +28,7 @@ class ProcessosDoSistema final : public Processos {
  public:
   int Conta_Processos(const std::string& nome) override;
   bool Encerra_Processos(const std::string& nome) override;
+  std::string Localizar(const std::string& pasta, const std::string& nome) override;
   bool Executar(const std::string& caminho) override;
   void RecolherFilhos() override;
 };
@@ -40,6 +43,8 @@ class Tela {
   virtual void Erro(const std::string& texto) = 0;
   // A restart record was written (the headless program prints it).
   virtual void RegistroRestart(const std::string& linha) = 0;
+  // A line for the log: standard output.
+  virtual void Registro(const std::string& linha) = 0;
   // Lets pending window messages run.
   virtual void ProcessarMensagens() = 0;
   // Ends the message loop; the program then runs FormDestroy.
@@ -78,6 +83,8 @@ class TfrmPrincipal {
 
  private:
   void Reiniciar();  // the restart; a file error leaves it and reaches the caller
+  // The synchronizer's file in the guardian's folder; empty (and said once) when missing.
+  std::string ArquivoDoSincronizador();
   void GravarRegistroRestart();
   void Encerrar();
 
@@ -91,17 +98,10 @@ class TfrmPrincipal {
   bool enviarTeste_ = false;
   bool aguardarResposta_ = false;
   bool timer1Ativo_ = false;
+  bool avisouFalta_ = false;  // the missing file was shown; shown again once it was found
   // Local time in seconds that run on across midnight; 0 means "never".
   int64_t ultimoTeste_ = 0;
   int64_t ultimaVerificacao_ = 0;
 };
-
-// The tip of the tray icon: the executable's file name without its folder, cut before
-// its first ".", every character after the first in lower case.
-std::string TituloAplicacao(const std::string& caminhoExecutavel);
-
-// No display when neither DISPLAY nor WAYLAND_DISPLAY is set, or when QT_QPA_PLATFORM
-// names a platform without a screen ("offscreen", "minimal").
-bool HaDisplay();
 
 }  // namespace procguard

@@ -23,6 +23,9 @@ void TelaTexto::Erro(const std::string& texto) {
 void TelaTexto::RegistroRestart(const std::string& linha) {
   escrever(saida_, linha);
 }
+void TelaTexto::Registro(const std::string& linha) {
+  escrever(saida_, linha);
+}
 
 void ExecutarSemTela(TfrmPrincipal& frm, TelaTexto& tela,
                      const std::function<bool()>& pedidoDeFim) {

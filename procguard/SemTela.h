@@ -15,6 +15,7 @@ class TelaTexto final : public Tela {
   void Mensagem(const std::string& texto) override;
   void Erro(const std::string& texto) override;
   void RegistroRestart(const std::string& linha) override;
+  void Registro(const std::string& linha) override;
   void ProcessarMensagens() override {}
   void Encerrar() override { encerrado_ = true; }
   bool encerrado() const { return encerrado_; }

@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -144,6 +146,27 @@ bool startProcess(const std::string& path) {
   }
   posix_spawnattr_destroy(&attr);
   return ok;
+}
+
+std::string findInFolder(const std::string& folder, const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return {};
+  auto isFile = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  };
+  if (isFile(folder + name)) return folder + name;
+  std::vector<std::string> matches;
+  if (DIR* dir = opendir(folder.empty() ? "." : folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      if (equalsIgnoringCase(entry->d_name, name) && isFile(folder + entry->d_name))
+        matches.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+  }
+  if (matches.empty()) return {};
+  // Several spellings of one name: always the same one.
+  std::sort(matches.begin(), matches.end());
+  return folder + matches.front();
 }
 
 void reapChildren() {

@@ -105,4 +105,16 @@ bool startProcess(const std::string& path) {
 // Windows keeps no zombies: nothing to reap.
 void reapChildren() {}
 
+// Windows finds file names without regard to letter case already.
+std::string findInFolder(const std::string& folder, const std::string& name) {
+  if (name.empty() || name.find_first_of("/\\:") != std::string::npos || name == "." ||
+      name == "..")
+    return {};
+  const std::string path = folder + name;
+  const DWORD attributes = ::GetFileAttributesW(win::widen(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return {};
+  return path;
+}
+
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "common/funcoes_zkt.h"
+#include "platform/display.h"
 #include "platform/host.h"
 #include "platform/signals.h"
 
@@ -131,6 +132,11 @@ void JanelaGuardiao::RegistroRestart(const std::string& linha) {
   std::cout << linha << std::endl;
 }
 
+void JanelaGuardiao::Registro(const std::string& linha) {
+  std::cout << linha << std::endl;
+  std::cout.clear();
+}
+
 void JanelaGuardiao::ProcessarMensagens() {
   QCoreApplication::processEvents();
 }
@@ -142,7 +148,7 @@ void JanelaGuardiao::Encerrar() {
 int ExecutarComTela(int argc, char** argv) {
   registrarRecursos();
   QApplication app(argc, argv);
-  const std::string titulo = TituloAplicacao(plat::executablePath());
+  const std::string titulo = plat::applicationTitle(plat::executablePath());
   QApplication::setApplicationName(q(titulo));
   // The window is hidden and closing it only hides it: only "Sair" ends the program.
   QApplication::setQuitOnLastWindowClosed(false);

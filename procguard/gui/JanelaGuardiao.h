@@ -38,6 +38,7 @@ class JanelaGuardiao final : public QWidget, public Tela {
   void Mensagem(const std::string& texto) override;
   void Erro(const std::string& texto) override;
   void RegistroRestart(const std::string& linha) override;
+  void Registro(const std::string& linha) override;
   void ProcessarMensagens() override;
   void Encerrar() override;
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/funcoes_zkt.h"
+#include "platform/display.h"
 #include "platform/host.h"
 #include "platform/signals.h"
 
@@ -210,6 +211,11 @@ void JanelaWin32::RegistroRestart(const std::string& linha) {
   std::cout.clear();
 }
 
+void JanelaWin32::Registro(const std::string& linha) {
+  std::cout << linha << std::endl;
+  std::cout.clear();
+}
+
 void JanelaWin32::ProcessarMensagens() {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -315,7 +321,7 @@ int ExecutarComJanela() {
   std::unique_ptr<JanelaWin32> janela;
   try {
     janela = std::make_unique<JanelaWin32>(processos, zkt::Path_Do_Executavel(),
-                                           TituloAplicacao(plat::executablePath()));
+                                           plat::applicationTitle(plat::executablePath()));
   } catch (const SemJanela&) {
     return -1;  // no display (Wine without X): the caller runs headless
   }

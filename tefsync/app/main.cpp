@@ -1,38 +1,47 @@
-// tefsync: in the tray when a display is present, otherwise headless (the whole service on
-// the clock). The event log goes to standard output in both modes. Reads no arguments;
-// settings and the "ping" folder sit beside the executable.
+// tefsync: in the tray when a display is there (the window shell module beside the
+// program), otherwise headless (the whole service on the clock). The event log goes to
+// standard output in both modes. Reads no arguments; settings and the "ping" folder sit
+// beside the executable.
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
+#include "common/funcoes_zkt.h"
+#include "platform/display.h"
+#include "platform/module.h"
 #include "platform/signals.h"
 #include "tefsync/core/HeadlessRunner.h"
 #include "tefsync/core/TfrmPrincipal.h"
-#ifdef TEFSYNC_HAS_GUI
-#include "tefsync/gui/desktop.h"
-#endif
 #ifdef TEFSYNC_WIN32_SHELL
-#include <string>
-
 #include "tefsync/win32/Desktop.h"
 #endif
 
 int main(int argc, char** argv) {
-#ifdef TEFSYNC_HAS_GUI
-  if (tefsync::gui::displayAvailable()) {
-    tefsync::TfrmPrincipal::Environment env;
-    if (const char* ca = std::getenv("TEFSYNC_CA_FILE")) env.caFile = ca;
-    return tefsync::gui::runDesktop(argc, argv, std::move(env));
-  }
-#else
+#ifdef TEFSYNC_WIN32_SHELL
   (void)argc;
   (void)argv;
-#endif
-#ifdef TEFSYNC_WIN32_SHELL
   // In the tray unless asked to run headless; headless too when no window can be made.
   if (const char* h = std::getenv("TEFSYNC_HEADLESS"); h == nullptr || std::string(h) != "1") {
     const int status = tefsync::win32::runWindows({});
     if (status >= 0) return status;
   }
+#else
+  std::string noWindow;
+  if (plat::displayAvailable(&noWindow)) {
+#ifdef TEFSYNC_DESKTOP_MODULE
+    const std::string module =
+        zkt::Path_Do_Executavel() + plat::moduleFileName(TEFSYNC_DESKTOP_MODULE);
+    std::string why;
+    if (plat::ModuleMain desktop = plat::loadModuleMain(module, "tefsync_desktop_main", &why))
+      return desktop(argc, argv);
+    noWindow = "window shell not loaded (" + why + ")";
+#else
+    (void)argc;
+    (void)argv;
+#endif
+  }
+  if (!noWindow.empty())
+    std::cerr << "tefsync: " << noWindow << "; running without a window" << std::endl;
 #endif
   plat::installStopSignals();
   plat::installReloadSignal();

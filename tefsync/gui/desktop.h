@@ -7,14 +7,6 @@
 
 namespace tefsync::gui {
 
-// False when neither DISPLAY nor WAYLAND_DISPLAY is set, or when QT_QPA_PLATFORM names the
-// offscreen or minimal platform: the program then runs headless.
-bool displayAvailable();
-
-// The application title: the executable's file name without its folder, cut before its
-// first ".", every character after the first in lower case (the tray tip).
-std::string applicationTitle(const std::string& executablePath);
-
 // Runs the program in the tray until the operator ends it (or a stop signal arrives).
 // Event-log rows go to standard output. Returns the exit status.
 int runDesktop(int argc, char** argv, TfrmPrincipal::Environment env);

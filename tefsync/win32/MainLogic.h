@@ -128,10 +128,6 @@ class ConfigLogic {
   std::function<void(const std::string&)> errorBox_;
 };
 
-// The application title: the executable's file name without its folder, cut before its
-// first ".", every character after the first in lower case (the tray tip).
-std::string applicationTitle(const std::string& executablePath);
-
 // A whole-number field takes at most this many digits: they always fit the integer the
 // service reads.
 inline constexpr int kWholeNumberDigits = 9;

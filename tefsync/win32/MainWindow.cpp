@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/display.h"
 #include "platform/host.h"
 #include "platform/signals.h"
 
@@ -817,8 +818,8 @@ int runWindows(TfrmPrincipal::Environment env) {
   plat::installStopSignals();
   std::unique_ptr<MainWindow> window;
   try {
-    window = std::make_unique<MainWindow>(std::move(env), applicationTitle(plat::executablePath()),
-                                          std::cout, std::cerr);
+    window = std::make_unique<MainWindow>(
+        std::move(env), plat::applicationTitle(plat::executablePath()), std::cout, std::cerr);
   } catch (const NoWindow&) {
     return -1;  // no display (Wine without X): the caller runs headless
   }

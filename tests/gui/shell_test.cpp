@@ -595,52 +595,6 @@ TEST_F(Shell, HeartbeatAnsweredWhileModal) {
   }
 }
 
-TEST(Desktop, DisplayAvailable) {
-  struct Case {
-    const char* display;
-    const char* wayland;
-    const char* qpa;
-    bool available;
-  } cases[] = {
-      {nullptr, nullptr, nullptr, false},
-      {":0", nullptr, nullptr, true},
-      {nullptr, "wayland-0", nullptr, true},
-      {"", "", nullptr, false},
-      {":0", nullptr, "offscreen", false},
-      {":0", nullptr, "minimal", false},
-      {":0", nullptr, "offscreen:fontengine=freetype", false},
-      {":0", nullptr, "xcb", true},
-  };
-  const QByteArray saved[] = {qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"),
-                              qgetenv("QT_QPA_PLATFORM")};
-  const char* const names[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-  for (const Case& c : cases) {
-    const char* values[] = {c.display, c.wayland, c.qpa};
-    for (int i = 0; i < 3; ++i) {
-      if (values[i])
-        qputenv(names[i], values[i]);
-      else
-        qunsetenv(names[i]);
-    }
-    EXPECT_EQ(tefsync::gui::displayAvailable(), c.available)
-        << (c.display ? c.display : "-") << " " << (c.wayland ? c.wayland : "-") << " "
-        << (c.qpa ? c.qpa : "-");
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (saved[i].isNull())
-      qunsetenv(names[i]);
-    else
-      qputenv(names[i], saved[i]);
-  }
-}
-
-TEST(Desktop, ApplicationTitle) {
-  EXPECT_EQ(tefsync::gui::applicationTitle("/opt/loja/tefsync"), "tefsync");
-  EXPECT_EQ(tefsync::gui::applicationTitle("C:\\Loja\\TEFSYNC.EXE"), "Tefsync");
-  EXPECT_EQ(tefsync::gui::applicationTitle("/x/TEFSync.v2.exe"), "Tefsync");
-  EXPECT_EQ(tefsync::gui::applicationTitle("/x/a"), "a");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

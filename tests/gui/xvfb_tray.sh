@@ -45,6 +45,10 @@ wait_for() {
 }
 
 cp "$program" "$dir/tefsync"
+# The window shell module goes beside the program, as shipped (when it has one).
+if [ -e "$(dirname "$program")/tefsync-desktop.so" ]; then
+  cp "$(dirname "$program")/tefsync-desktop.so" "$dir/"
+fi
 # A cloud address that refuses at once: each poll logs its failure.
 printf '[CONF]\r\nTOKEN_VELANTRA=demo\r\nedtCnpjTEf=12.345.678/0001-90\r\nidvelantra=9\r\nIdCaixa=0\r\nURLBASE=http://127.0.0.1:9/api/\r\nchkTefSitef=SIM\r\nchkTefCielo=NAO\r\ntimerApi=10\r\n' \
   >"$dir/configAPI_TEF.ini"

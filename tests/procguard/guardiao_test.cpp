@@ -1,6 +1,7 @@
 // The guardian's logic on the virtual clock, with a stand-in for the process functions.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -17,20 +18,33 @@ using procguard::TfrmPrincipal;
 
 namespace {
 
-// The synchronizer as a count of running copies of one executable name.
+std::string maiusculas(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The synchronizer as a count of running copies of one executable, named on disk as
+// nomeNoDisco; names match without regard to letter case, as the process functions do.
 class ProcessosFalsos final : public procguard::Processos {
  public:
   std::string nomeNoDisco = "tefsync";
+  bool noDisco = true;
   int vivos = 0;
   std::vector<std::string> iniciados;
   int encerramentos = 0;
 
-  int Conta_Processos(const std::string& nome) override { return nome == nomeNoDisco ? vivos : 0; }
+  bool mesmoNome(const std::string& nome) const {
+    return maiusculas(nome) == maiusculas(nomeNoDisco);
+  }
+  int Conta_Processos(const std::string& nome) override { return mesmoNome(nome) ? vivos : 0; }
   bool Encerra_Processos(const std::string& nome) override {
     ++encerramentos;
-    const bool havia = nome == nomeNoDisco && vivos > 0;
+    const bool havia = mesmoNome(nome) && vivos > 0;
     if (havia) vivos = 0;
     return havia;
+  }
+  std::string Localizar(const std::string& pasta, const std::string& nome) override {
+    return noDisco && mesmoNome(nome) ? pasta + nomeNoDisco : std::string();
   }
   bool Executar(const std::string& caminho) override {
     iniciados.push_back(caminho);
@@ -49,6 +63,8 @@ class TelaFalsa final : public procguard::Tela {
   void Mensagem(const std::string& texto) override { mensagens.push_back(texto); }
   void Erro(const std::string& texto) override { erros.push_back(texto); }
   void RegistroRestart(const std::string& linha) override { registros.push_back(linha); }
+  void Registro(const std::string& linha) override { linhas.push_back(linha); }
+  std::vector<std::string> linhas;
   void ProcessarMensagens() override {}
   void Encerrar() override { encerrada = true; }
 };
@@ -151,6 +167,38 @@ TEST(GuardiaoInicio, ReadsTheNameAndSetsCaptions) {
   EXPECT_TRUE(std::filesystem::is_directory(c.pasta.em("ping")));
   EXPECT_FALSE(c.frm.enviarTeste());
   EXPECT_FALSE(c.frm.aguardarResposta());
+}
+
+// The file is found in the guardian's folder without regard to letter case before it is
+// started; with no such file nothing is started, nothing that runs is ended, and the
+// operator is told once.
+TEST(GuardiaoInicio, TheFileIsFoundInAnyLetterCaseAndAMissingOneEndsNothing) {
+  Cenario c(kMeioDia, "[CONFIG]\r\nnomeEXE=TEFSYNC.exe\r\n");
+  c.proc.nomeNoDisco = "tefsync.EXE";
+  c.iniciar();
+  EXPECT_EQ(c.proc.iniciados, std::vector<std::string>{c.pasta.em("tefsync.EXE")});
+  EXPECT_TRUE(c.tela.mensagens.empty());
+
+  c.proc.noDisco = false;  // the file went away; the running copy goes on
+  const std::string falta = "EXE nao encontrado: " + c.pasta.em("TEFSYNC.exe");
+  c.responde = false;
+  c.rodarAte(300);  // two unanswered checks
+  c.frm.btnReiniciarSincClick();
+  EXPECT_EQ(c.proc.vivos, 1);
+  EXPECT_EQ(c.proc.encerramentos, 0);
+  EXPECT_EQ(c.proc.iniciados.size(), 1u);
+  EXPECT_TRUE(c.tela.registros.empty()) << "no restart, no restart record";
+  EXPECT_EQ(c.tela.mensagens, std::vector<std::string>{falta}) << "shown once";
+  EXPECT_EQ(c.tela.linhas, (std::vector<std::string>{falta, falta, falta})) << "logged each time";
+
+  c.proc.noDisco = true;  // back: the next restart runs, and a later loss is shown again
+  c.frm.btnReiniciarSincClick();
+  EXPECT_EQ(c.proc.encerramentos, 1);
+  EXPECT_EQ(c.proc.iniciados.size(), 2u);
+  EXPECT_EQ(c.tela.registros.size(), 1u);
+  c.proc.noDisco = false;
+  c.frm.btnReiniciarSincClick();
+  EXPECT_EQ(c.tela.mensagens.size(), 2u);
 }
 
 TEST(GuardiaoInicio, MissingNameWarnsAndGoesOn) {
@@ -429,41 +477,6 @@ TEST(GuardiaoSemTela, RunsTheHeartbeatAndEndsThroughSair) {
   EXPECT_EQ(c.proc.vivos, 0);
   EXPECT_EQ(c.proc.encerramentos, 3) << "the restart, Sair and FormDestroy";
   EXPECT_FALSE(frm.Timer1Ativo());
-}
-
-TEST(GuardiaoSemTela, TitleRule) {
-  const std::pair<const char*, const char*> casos[] = {
-      {"/opt/loja/procguard", "procguard"},
-      {"/opt/loja/ProcGuard.exe", "Procguard"},
-      {"C:\\LOJA\\GUARDIAN.V2.EXE", "Guardian"},
-      {"/x/.oculto", ""},
-  };
-  for (const auto& [caminho, titulo] : casos) {
-    EXPECT_EQ(procguard::TituloAplicacao(caminho), titulo) << caminho;
-  }
-}
-
-TEST(GuardiaoSemTela, DisplayRule) {
-  struct Caso {
-    const char* display;
-    const char* wayland;
-    const char* qpa;
-    bool ha;
-  };
-  const Caso casos[] = {
-      {nullptr, nullptr, nullptr, false},    {":0", nullptr, nullptr, true},
-      {nullptr, "wayland-0", nullptr, true}, {":0", nullptr, "offscreen", false},
-      {":0", nullptr, "minimal", false},     {":0", nullptr, "xcb", true},
-      {"", nullptr, nullptr, false},
-  };
-  auto definir = [](const char* nome, const char* valor) { testsupport::setEnv(nome, valor); };
-  for (const auto& caso : casos) {
-    definir("DISPLAY", caso.display);
-    definir("WAYLAND_DISPLAY", caso.wayland);
-    definir("QT_QPA_PLATFORM", caso.qpa);
-    EXPECT_EQ(procguard::HaDisplay(), caso.ha)
-        << (caso.display ? caso.display : "-") << " " << (caso.qpa ? caso.qpa : "-");
-  }
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ class ProcessosContados final : public procguard::Processos {
     vivos = 0;
     return true;
   }
+  std::string Localizar(const std::string& pasta, const std::string& nome) override {
+    return pasta + nome;
+  }
   bool Executar(const std::string&) override {
     ++vivos;
     return true;

@@ -191,6 +191,34 @@ TEST_F(ProcessosReais, BadNamesStartNothing) {
   EXPECT_FALSE(fs::exists(pasta_.em("invadido")));
 }
 
+// A name is found in a folder as Windows finds it: without regard to letter case.
+TEST(FindInFolder, FindsTheFileInAnyLetterCase) {
+  PastaTemp pasta;
+  for (const char* f : {"tefsync", "Sinc", "SINC", "outro.EXE"}) PastaTemp::gravar(pasta.em(f), "");
+  fs::create_directory(pasta.em("Pasta"));
+  struct Caso {
+    const char* nome;
+    const char* achado;  // "" none
+  } casos[] = {
+      {"tefsync", "tefsync"},
+      {"TEFSYNC", "tefsync"},
+      {"TefSync", "tefsync"},
+      {"outro.exe", "outro.EXE"},
+      {"Sinc", "Sinc"},  // the exact spelling first
+      {"sinc", "SINC"},  // else always the same one of several
+      {"tefsyn", ""},
+      {"tefsync ", ""},
+      {"pasta", ""},  // a folder is no program
+      {"", ""},
+      {"../tefsync", ""},
+      {".", ""},
+  };
+  for (const Caso& c : casos) {
+    const std::string esperado = *c.achado ? pasta.em(c.achado) : "";
+    EXPECT_EQ(plat::findInFolder(pasta.pasta(), c.nome), esperado) << c.nome;
+  }
+}
+
 // The guardian's start and restart on the virtual clock, with real processes: every
 // pause (the one-second wait before the start check) also lasts a real second.
 class GuardiaoReal : public ProcessosReais {
@@ -202,6 +230,8 @@ class GuardiaoReal : public ProcessosReais {
     void Mensagem(const std::string& t) override { mensagens.push_back(t); }
     void Erro(const std::string& t) override { erros.push_back(t); }
     void RegistroRestart(const std::string& l) override { registros.push_back(l); }
+    void Registro(const std::string& l) override { linhas.push_back(l); }
+    std::vector<std::string> linhas;
     void ProcessarMensagens() override {}
     void Encerrar() override { encerrada = true; }
   };

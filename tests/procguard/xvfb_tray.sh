@@ -43,6 +43,8 @@ wait_for() {
 }
 
 cp "$guardian" "$dir/procguard"
+# The window shell module goes beside the program, as shipped.
+cp "$(dirname "$guardian")/procguard-desktop.so" "$dir/"
 cp "$sync_src" "$dir/$name"
 printf '[CONFIG]\r\nnomeEXE=%s\r\n' "$name" >"$dir/ConfigGuardian.ini"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY

@@ -420,16 +420,4 @@ TEST_F(WindowsShell, EventLogReachesStandardOutput) {
   EXPECT_EQ(out_.str(), "05/03/2024 10:20:30 | Depois | linha\\r\\nquebrada\n");
 }
 
-TEST(WindowsShellTitle, ApplicationTitle) {
-  struct Case {
-    const char* path;
-    const char* title;
-  } cases[] = {{"C:\\Loja\\TEFSYNC.EXE", "Tefsync"},
-               {"C:\\x\\TEFSync.v2.exe", "Tefsync"},
-               {"/opt/loja/tefsync", "tefsync"},
-               {"a", "a"}};
-  for (const Case& c : cases)
-    EXPECT_EQ(tefsync::win32::applicationTitle(c.path), c.title) << c.path;
-}
-
 }  // namespace
