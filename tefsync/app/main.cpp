@@ -1,8 +1,10 @@
 // tefsync: in the tray when a display is present, otherwise headless (the whole service on
 // the clock). The event log goes to standard output in both modes. Reads no arguments;
-// settings and the "ping" folder sit beside the executable.
+// settings and the "ping" folder sit beside the executable. TEFSYNC_HEADLESS=1 runs
+// headless whatever the display.
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include "platform/signals.h"
 #include "tefsync/core/HeadlessRunner.h"
@@ -13,7 +15,8 @@
 
 int main(int argc, char** argv) {
 #ifdef TEFSYNC_HAS_GUI
-  if (tefsync::gui::displayAvailable()) {
+  const char* headless = std::getenv("TEFSYNC_HEADLESS");
+  if (!(headless && std::string(headless) == "1") && tefsync::gui::displayAvailable()) {
     tefsync::TfrmPrincipal::Environment env;
     if (const char* ca = std::getenv("TEFSYNC_CA_FILE")) env.caFile = ca;
     return tefsync::gui::runDesktop(argc, argv, std::move(env));
