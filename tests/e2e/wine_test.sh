@@ -153,12 +153,13 @@ guardian)
   printf '[CONFIG]\r\nnomeEXE=tefsync.exe\r\n' >"$SHOP/shop/ConfigGuardian.ini"
   (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec "$WINE" "$SHOP/shop/procguard.exe" >"$SHOP/guard.txt" 2>&1) &
   SHOP_PIDS+=($!)
-  shop_wait "tefsync.exe to answer the heartbeat" 60 test -s "$SHOP/shop/ping/resp-ping.txt"
-  first=$(pgrep -f 'tefsync\.exe' | head -1)
-  [ -n "$first" ] || shop_fail "no tefsync.exe running"
-  kill -KILL $(pgrep -f 'tefsync\.exe')
-  shop_wait "procguard.exe to start tefsync.exe again" 200 grep -q "Restart em" "$SHOP/guard.txt"
-  shop_wait "the new tefsync.exe" 60 pgrep -f 'tefsync\.exe'
+  ours="loja-$$.shop.tefsync\.exe"  # only this shop's synchronizer
+  shop_wait "tefsync.exe to answer the heartbeat" 120 test -s "$SHOP/shop/ping/resp-ping.txt"
+  [ -n "$(pgrep -f "$ours")" ] || shop_fail "no tefsync.exe running"
+  kill -KILL $(pgrep -f "$ours")
+  # The guardian tests every 60 s and looks for the answer 90 s later: up to two rounds.
+  shop_wait "procguard.exe to start tefsync.exe again" 330 grep -q "Restart em" "$SHOP/guard.txt"
+  shop_wait "the new tefsync.exe" 60 pgrep -f "$ours"
   ls "$SHOP/shop/ping/" | grep -q '^Restart_em_' || shop_fail "no restart record"
   ;;
 *)
