@@ -75,8 +75,11 @@ std::string PastaDeRecuperacao::staging() const {
 }
 
 void PastaDeRecuperacao::copia(const std::string& de, const std::string& para) {
-  if (!plat::copyFileAtomic(de, para, staging()))
-    throw TefError("Arquivo " + de + " não pôde ser copiado para " + para);
+  try {
+    plat::copyFileAtomic(de, para, staging());
+  } catch (const plat::FileError& e) {
+    throw TefError(e.what());
+  }
 }
 
 void PastaDeRecuperacao::grava(const std::string& arquivo, const std::string& bytes) {
@@ -92,10 +95,10 @@ void PastaDeRecuperacao::grava(const std::string& arquivo, const std::string& by
     plat::flushFile(tmp);
     if (!plat::renameFile(tmp, arquivo)) {
       plat::deleteFile(tmp);
-      throw plat::FileError("rename failed");
+      throw TefError("Arquivo " + tmp + " não pôde ser movido para " + arquivo);
     }
   } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + arquivo + " não pôde ser gravado: " + e.what());
+    throw TefError(e.what());
   }
 }
 
@@ -103,7 +106,7 @@ std::string PastaDeRecuperacao::le(const std::string& arquivo) const {
   try {
     return plat::readBytes(arquivo);
   } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + arquivo + " não pôde ser lido: " + e.what());
+    throw TefError(e.what());
   }
 }
 

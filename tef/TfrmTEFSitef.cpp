@@ -113,7 +113,7 @@ std::vector<std::string> TfrmTEFSitef::LerLinhas(const std::string& arquivo) con
   try {
     return separaLinhas(plat::readText(arquivo));
   } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + arquivo + " não pôde ser lido: " + e.what());
+    throw TefError(e.what());
   }
 }
 
@@ -206,7 +206,7 @@ void TfrmTEFSitef::ColocaNaFila(const std::string& bytes) {
     plat::writeBytes(staging, bytes);
   } catch (const plat::FileError& e) {
     Delete_File_TEF(staging);
-    throw TefError("Arquivo " + staging + " não pôde ser gravado: " + e.what());
+    throw TefError(e.what());
   }
   plat::flushFile(staging);
   if (!plat::renameFile(staging, ArqRequisicao())) {

@@ -10,12 +10,21 @@
 #include "platform/signals.h"
 #include "procguard/Guardiao.h"
 #include "procguard/SemTela.h"
+#ifdef PROCGUARD_WIN32
+#include "procguard/win32/ComJanela.h"
+#endif
 
 int main(int argc, char** argv) {
   plat::installStopSignals();
   // A hang-up ends the guardian as SIGTERM does, with its shutdown step: the synchronizer
   // never outlives it.
   plat::installHangUpStop();
+#ifdef PROCGUARD_WIN32
+  (void)argc;
+  (void)argv;
+  // In the tray; headless only when no window can be made.
+  if (const int status = procguard::win32::ExecutarComJanela(); status >= 0) return status;
+#else
   std::string semJanela;
   if (plat::displayAvailable(&semJanela)) {
 #ifdef PROCGUARD_DESKTOP_MODULE
@@ -32,6 +41,7 @@ int main(int argc, char** argv) {
   }
   if (!semJanela.empty())
     std::cerr << "procguard: " << semJanela << "; running without a window" << std::endl;
+#endif
   procguard::ProcessosDoSistema processos;
   procguard::TelaTexto tela(std::cout, std::cerr);
   procguard::TfrmPrincipal frm(processos, tela, zkt::Path_Do_Executavel());

@@ -1,7 +1,8 @@
 // tefsync: in the tray when a display is there (the window shell module beside the
-// program), otherwise headless (the whole service on the clock). The event log goes to
-// standard output in both modes. Reads no arguments; settings and the "ping" folder sit
-// beside the executable.
+// program; on Windows the Win32 shell), otherwise headless (the whole service on the
+// clock). The event log goes to standard output in both modes. Reads no arguments;
+// settings and the "ping" folder sit beside the executable. TEFSYNC_HEADLESS=1 runs
+// headless whatever the display.
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -13,10 +14,24 @@
 #include "tefsync/core/HeadlessRunner.h"
 #include "tefsync/core/TfrmPrincipal.h"
 #include "tefsync/core/safe_text.h"
+#ifdef TEFSYNC_WIN32_SHELL
+#include "tefsync/win32/Desktop.h"
+#endif
 
 int main(int argc, char** argv) {
+  const char* headless = std::getenv("TEFSYNC_HEADLESS");
+  const bool windowWanted = !(headless && std::string(headless) == "1");
+#ifdef TEFSYNC_WIN32_SHELL
+  (void)argc;
+  (void)argv;
+  // In the tray; headless too when no window can be made.
+  if (windowWanted) {
+    const int status = tefsync::win32::runWindows({});
+    if (status >= 0) return status;
+  }
+#else
   std::string noWindow;
-  if (plat::displayAvailable(&noWindow)) {
+  if (windowWanted && plat::displayAvailable(&noWindow)) {
 #ifdef TEFSYNC_DESKTOP_MODULE
     const std::string module =
         zkt::Path_Do_Executavel() + plat::moduleFileName(TEFSYNC_DESKTOP_MODULE);
@@ -31,6 +46,7 @@ int main(int argc, char** argv) {
   }
   if (!noWindow.empty())
     std::cerr << "tefsync: " << noWindow << "; running without a window" << std::endl;
+#endif
   plat::installStopSignals();
   plat::installReloadSignal();
   try {

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "procguard/Guardiao.h"
 #include "procguard/SemTela.h"
+#include "tests/support/test_env.h"
 
 using procguard::TfrmPrincipal;
 

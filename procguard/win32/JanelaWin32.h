@@ -1,0 +1,93 @@
+// The guardian's Windows shell: tray icon, the hidden window "Guardian de Processos" and its
+// two buttons, plain Win32 (wide API). The logic lives in TfrmPrincipal; the shell only shows
+// it and forwards commands.
+#pragma once
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "procguard/Guardiao.h"
+#include "procguard/win32/ComJanela.h"
+
+namespace procguard::win32 {
+
+inline constexpr UINT kTrayMessage = WM_USER + 1;
+
+// No window could be made (Wine without a display).
+class SemJanela : public std::runtime_error {
+ public:
+  SemJanela() : std::runtime_error("Janela do guardião não pôde ser criada") {}
+};
+
+class JanelaWin32 final : public Tela {
+ public:
+  // The modal message and error boxes; tests answer them.
+  using Caixa = std::function<void(const std::string& texto, bool erro)>;
+
+  // FormCreate runs here: tray icon, hidden window, settings, captions (and the message of
+  // a missing name, through `caixa` when given). Throws SemJanela when the window
+  // cannot be created.
+  JanelaWin32(Processos& processos, const std::string& pasta, const std::string& titulo,
+              Caixa caixa = {});
+  ~JanelaWin32() override;
+  JanelaWin32(const JanelaWin32&) = delete;
+  JanelaWin32& operator=(const JanelaWin32&) = delete;
+
+  TfrmPrincipal& frm() { return frm_; }
+  HWND hwnd() const { return hwnd_; }
+  HWND control(int id) const { return GetDlgItem(hwnd_, id); }
+  const NOTIFYICONDATAW& trayIconData() const { return trayIconData_; }
+  HMENU PopupMenu1() const { return PopupMenu1_; }
+  int trayAdds() const { return trayAdds_; }
+  bool Timer1Ligado() const { return timer1Ligado_; }
+
+  // The start step before the message loop; Timer1 runs from then on.
+  void ChamarOutrosEXE();
+  // After the message loop: the tray icon goes, the synchronizer is ended.
+  void FormDestroy();
+  // Runs the message loop until the guardian ends, then FormDestroy; the exit status.
+  int executar();
+
+  // Tela
+  void Mensagem(const std::string& texto) override;
+  void Erro(const std::string& texto) override;
+  void RegistroRestart(const std::string& linha) override;
+  void Registro(const std::string& linha) override;
+  void ProcessarMensagens() override;
+  void Encerrar() override;
+
+  enum : int { kBtnReiniciarSinc = 101, kBtnEncerraSinc, kRestaura = 201, kSair };
+
+  static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+ private:
+  LRESULT tratar(UINT msg, WPARAM wp, LPARAM lp);
+  void comando(int id);
+  void sincronizarTimer();
+  void adicionarIcone();
+  void layout();
+  void caixa(const std::string& texto, UINT tipo);
+
+  HWND hwnd_ = nullptr;
+  HMENU PopupMenu1_ = nullptr;
+  HFONT fonte_ = nullptr;
+  HICON icone_ = nullptr;
+  HICON iconePequeno_ = nullptr;
+  UINT taskbarCreated_ = 0;
+  UINT dpi_ = 96;
+  NOTIFYICONDATAW trayIconData_{};
+  int trayAdds_ = 0;
+  bool timer1Ligado_ = false;
+  bool destruida_ = false;
+  std::wstring titulo_;
+  Caixa caixaHook_;
+  // Declared last: FormCreate runs when the window exists.
+  TfrmPrincipal frm_;
+};
+
+}  // namespace procguard::win32

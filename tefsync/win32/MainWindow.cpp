@@ -1,0 +1,829 @@
+#include "tefsync/win32/MainWindow.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/display.h"
+#include "platform/host.h"
+#include "platform/signals.h"
+
+namespace tefsync::win32 {
+
+namespace {
+
+constexpr UINT_PTR kTimerIds[] = {1, 2};  // TimerSchedule::kApi, kPing
+constexpr UINT_PTR kStopPollTimer = 3;
+constexpr UINT kShowErrors = WM_APP + 1;
+const wchar_t* const kClassName = L"TfrmPrincipal";
+
+std::wstring widen(const std::string& s) {
+  if (s.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+std::string narrow(const std::wstring& w) {
+  if (w.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                      nullptr);
+  return s;
+}
+
+std::wstring windowText(HWND h) {
+  std::wstring w(static_cast<size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
+  w.resize(static_cast<size_t>(GetWindowTextW(h, w.data(), static_cast<int>(w.size()))));
+  return w;
+}
+
+// An edit control shows a line break only as CR LF.
+std::wstring memoText(const std::string& s) {
+  std::wstring in = widen(s), out;
+  out.reserve(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == L'\r') {
+      out += L"\r\n";
+      if (i + 1 < in.size() && in[i + 1] == L'\n') ++i;
+    } else if (in[i] == L'\n') {
+      out += L"\r\n";
+    } else {
+      out += in[i];
+    }
+  }
+  return out;
+}
+
+// The window's DPI (per monitor where Windows knows it), else the screen's.
+UINT dpiOf(HWND hwnd) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr && hwnd != nullptr) {
+    const UINT dpi = getDpiForWindow(hwnd);
+    if (dpi != 0) return dpi;
+  }
+  HDC dc = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// The system's message font at the given DPI.
+HFONT messageFont(UINT dpi) {
+  NONCLIENTMETRICSW ncm{};
+  ncm.cbSize = sizeof ncm;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
+  LOGFONTW lf = ncm.lfMessageFont;
+  HDC dc = GetDC(nullptr);
+  const int systemDpi = GetDeviceCaps(dc, LOGPIXELSY);
+  ReleaseDC(nullptr, dc);
+  if (lf.lfHeight == 0) lf.lfHeight = -12;
+  lf.lfHeight = MulDiv(lf.lfHeight, static_cast<int>(dpi), systemDpi > 0 ? systemDpi : 96);
+  return CreateFontIndirectW(&lf);
+}
+
+void setFontOnChildren(HWND parent, HFONT font) {
+  EnumChildWindows(
+      parent,
+      [](HWND child, LPARAM f) -> BOOL {
+        SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(f), TRUE);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(font));
+}
+
+// Outer size for a client area of w x h at this window's style.
+SIZE outerSize(HWND hwnd, int w, int h) {
+  RECT r{0, 0, w, h};
+  AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void centreOnScreen(HWND hwnd, SIZE size) {
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const int x = work.left + ((work.right - work.left) - size.cx) / 2;
+  const int y = work.top + ((work.bottom - work.top) - size.cy) / 2;
+  SetWindowPos(hwnd, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HWND child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id,
+           DWORD exStyle = 0) {
+  return CreateWindowExW(exStyle, cls, text, WS_CHILD | style, 0, 0, 0, 0, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+void addTip(HWND tooltip, HWND owner, HWND control, const std::string& text) {
+  std::wstring w = widen(text);
+  TOOLINFOW ti{};
+  ti.cbSize = sizeof ti;
+  ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  ti.hwnd = owner;
+  ti.uId = reinterpret_cast<UINT_PTR>(control);
+  ti.lpszText = w.data();
+  SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+}
+
+HWND makeTooltip(HWND owner) {
+  return CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+HICON loadIcon(const wchar_t* name, int size) {
+  auto* icon = static_cast<HICON>(
+      LoadImageW(GetModuleHandleW(nullptr), name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+  if (icon == nullptr)
+    icon =
+        static_cast<HICON>(LoadImageW(nullptr, IDI_APPLICATION, IMAGE_ICON, size, size, LR_SHARED));
+  return icon;
+}
+
+// A button's icon: a whole .ico file kept as raw data; its first image.
+HICON loadButtonIcon(const wchar_t* name, int size) {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC res = FindResourceW(module, name, MAKEINTRESOURCEW(10));  // RT_RCDATA
+  HGLOBAL data = res != nullptr ? LoadResource(module, res) : nullptr;
+  const auto* bytes = data != nullptr ? static_cast<const BYTE*>(LockResource(data)) : nullptr;
+  const DWORD length = res != nullptr ? SizeofResource(module, res) : 0;
+  // ICONDIR (6 bytes), then ICONDIRENTRY (16 bytes): size of the image at 8, offset at 12.
+  if (bytes == nullptr || length < 22) return nullptr;
+  DWORD imageSize = 0, offset = 0;
+  memcpy(&imageSize, bytes + 6 + 8, 4);
+  memcpy(&offset, bytes + 6 + 12, 4);
+  if (offset > length || imageSize > length - offset) return nullptr;
+  return CreateIconFromResourceEx(const_cast<BYTE*>(bytes + offset), imageSize, TRUE, 0x00030000,
+                                  size, size, LR_DEFAULTCOLOR);
+}
+
+// An empty dialog in memory: its controls are created in WM_INITDIALOG, in pixels.
+std::vector<WORD> dialogTemplate(const std::wstring& caption) {
+  std::vector<WORD> t(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
+  auto* d = reinterpret_cast<DLGTEMPLATE*>(t.data());
+  d->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
+  d->cx = 100;
+  d->cy = 50;
+  t.push_back(0);  // no menu
+  t.push_back(0);  // the standard dialog class
+  for (wchar_t c : caption) t.push_back(static_cast<WORD>(c));
+  t.push_back(0);
+  t.push_back(9);  // point size of the font below
+  for (wchar_t c : std::wstring(L"MS Shell Dlg")) t.push_back(static_cast<WORD>(c));
+  t.push_back(0);
+  if (t.size() % 2 != 0) t.push_back(0);
+  return t;
+}
+
+// Runs a modal dialog built from `caption`; `proc` gets every message, `state` as its data.
+template <class State>
+INT_PTR runDialog(HWND owner, const std::string& caption, DLGPROC proc, State* state) {
+  const std::vector<WORD> t = dialogTemplate(widen(caption));
+  return DialogBoxIndirectParamW(GetModuleHandleW(nullptr),
+                                 reinterpret_cast<const DLGTEMPLATE*>(t.data()), owner, proc,
+                                 reinterpret_cast<LPARAM>(state));
+}
+
+// ---- the access-code box ----
+
+struct InputBoxState {
+  std::wstring prompt;
+  std::wstring answer;
+  HFONT font = nullptr;
+};
+
+INT_PTR CALLBACK inputBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* s = reinterpret_cast<InputBoxState*>(GetWindowLongPtrW(dlg, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      s = reinterpret_cast<InputBoxState*>(lp);
+      SetWindowLongPtrW(dlg, DWLP_USER, lp);
+      const UINT dpi = dpiOf(dlg);
+      auto p = [dpi](int v) { return MulDiv(v, static_cast<int>(dpi), 96); };
+      s->font = messageFont(dpi);
+      HWND label = child(dlg, L"STATIC", s->prompt.c_str(), WS_VISIBLE | SS_LEFT, 100);
+      HWND edit =
+          child(dlg, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 101, WS_EX_CLIENTEDGE);
+      HWND ok = child(dlg, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, IDOK);
+      HWND cancel = child(dlg, L"BUTTON", L"Cancelar", WS_VISIBLE | WS_TABSTOP, IDCANCEL);
+      MoveWindow(label, p(12), p(12), p(320), p(20), FALSE);
+      MoveWindow(edit, p(12), p(36), p(320), p(24), FALSE);
+      MoveWindow(ok, p(176), p(72), p(75), p(26), FALSE);
+      MoveWindow(cancel, p(257), p(72), p(75), p(26), FALSE);
+      setFontOnChildren(dlg, s->font);
+      centreOnScreen(dlg, outerSize(dlg, p(344), p(110)));
+      SetFocus(edit);
+      SetForegroundWindow(dlg);
+      return FALSE;  // the focus is set
+    }
+    case WM_COMMAND:
+      if (LOWORD(wp) == IDOK) {
+        s->answer = windowText(GetDlgItem(dlg, 101));
+        EndDialog(dlg, IDOK);
+        return TRUE;
+      }
+      if (LOWORD(wp) == IDCANCEL) {
+        EndDialog(dlg, IDCANCEL);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_DESTROY:
+      if (s != nullptr && s->font != nullptr) DeleteObject(s->font);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+// ---- the settings dialog "TfrmConfig" ----
+
+struct ConfigDialogState {
+  MainWindow* window = nullptr;
+  ConfigLogic* logic = nullptr;
+  HFONT font = nullptr;
+  HWND tooltip = nullptr;
+  HICON icons[3] = {nullptr, nullptr, nullptr};
+};
+
+struct FieldSpec {
+  int id;
+  const char* label;
+  int y;
+  int width;
+};
+const FieldSpec kFields[] = {
+    {MainWindow::kTokenVelantra, "Token Velantra ( Token Fixo ):", 68, 480},
+    {MainWindow::kEdtCnpjTEf, "CNPJ do TEF:", 104, 180},
+    {MainWindow::kIdvelantra, "Id Velantra:", 140, 100},
+    {MainWindow::kIdCaixa, "Id Caixa:", 176, 100},
+    {MainWindow::kUrlBase, "URL Base:", 212, 480},
+    {MainWindow::kTimerApi, "Timer API ( segundos )", 248, 100},
+};
+
+void showFields(HWND dlg, const ConfigFields& f) {
+  const std::pair<int, const std::string*> texts[] = {
+      {MainWindow::kTokenVelantra, &f.token_velantra},
+      {MainWindow::kEdtCnpjTEf, &f.edtCnpjTEf},
+      {MainWindow::kIdvelantra, &f.idvelantra},
+      {MainWindow::kIdCaixa, &f.IdCaixa},
+      {MainWindow::kUrlBase, &f.urlBase},
+      {MainWindow::kTimerApi, &f.timerApi}};
+  for (const auto& [id, text] : texts) SetDlgItemTextW(dlg, id, widen(*text).c_str());
+  CheckDlgButton(dlg, MainWindow::kChkTefSitef, f.chkTefSitef ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(dlg, MainWindow::kChkTefCielo, f.chkTefCielo ? BST_CHECKED : BST_UNCHECKED);
+}
+
+ConfigFields typedFields(HWND dlg) {
+  auto text = [dlg](int id) { return narrow(windowText(GetDlgItem(dlg, id))); };
+  ConfigFields f;
+  f.token_velantra = text(MainWindow::kTokenVelantra);
+  f.edtCnpjTEf = text(MainWindow::kEdtCnpjTEf);
+  f.idvelantra = text(MainWindow::kIdvelantra);
+  f.IdCaixa = text(MainWindow::kIdCaixa);
+  f.urlBase = text(MainWindow::kUrlBase);
+  f.timerApi = text(MainWindow::kTimerApi);
+  f.chkTefSitef = IsDlgButtonChecked(dlg, MainWindow::kChkTefSitef) == BST_CHECKED;
+  f.chkTefCielo = IsDlgButtonChecked(dlg, MainWindow::kChkTefCielo) == BST_CHECKED;
+  return f;
+}
+
+INT_PTR CALLBACK configProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* s = reinterpret_cast<ConfigDialogState*>(GetWindowLongPtrW(dlg, DWLP_USER));
+  switch (msg) {
+    case WM_INITDIALOG: {
+      s = reinterpret_cast<ConfigDialogState*>(lp);
+      SetWindowLongPtrW(dlg, DWLP_USER, lp);
+      const UINT dpi = dpiOf(dlg);
+      auto p = [dpi](int v) { return MulDiv(v, static_cast<int>(dpi), 96); };
+      s->font = messageFont(dpi);
+      s->tooltip = makeTooltip(dlg);
+      const struct {
+        int id;
+        const wchar_t* icon;
+        const char* hint;
+        int x;
+      } buttons[] = {{MainWindow::kBtnsair, L"ICON_VOLTAR", "Voltar", 8},
+                     {MainWindow::kBtnSalvar, L"ICON_SALVAR", "Salvar", 52},
+                     {MainWindow::kBtnCancelar, L"ICON_CANCELAR", "Cancelar", 96}};
+      int i = 0;
+      for (const auto& b : buttons) {
+        HWND h = child(dlg, L"BUTTON", L"", WS_VISIBLE | WS_TABSTOP | BS_ICON, b.id);
+        MoveWindow(h, p(b.x), p(8), p(40), p(40), FALSE);
+        s->icons[i] = loadButtonIcon(b.icon, p(28));
+        SendMessageW(h, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(s->icons[i]));
+        ++i;
+        addTip(s->tooltip, dlg, h, b.hint);
+      }
+      for (const FieldSpec& f : kFields) {
+        HWND label = child(dlg, L"STATIC", widen(f.label).c_str(), WS_VISIBLE | SS_LEFT,
+                           MainWindow::kLabelBase + f.id - MainWindow::kTokenVelantra);
+        MoveWindow(label, p(16), p(f.y + 4), p(196), p(20), FALSE);
+        const bool whole = f.id == MainWindow::kIdvelantra || f.id == MainWindow::kIdCaixa ||
+                           f.id == MainWindow::kTimerApi;
+        HWND edit = child(dlg, L"EDIT", L"",
+                          WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | (whole ? ES_NUMBER : 0), f.id,
+                          WS_EX_CLIENTEDGE);
+        MoveWindow(edit, p(216), p(f.y), p(f.width), p(24), FALSE);
+        if (whole) SendMessageW(edit, EM_SETLIMITTEXT, kWholeNumberDigits, 0);
+      }
+      HWND nota = child(dlg, L"STATIC",
+                        L"Se Id Caixa for igual 0, funciona para todos, senao informar o ID...",
+                        WS_VISIBLE | SS_LEFT, MainWindow::kNotaIdCaixa);
+      MoveWindow(nota, p(326), p(170), p(390), p(36), FALSE);
+      HWND sitef = child(dlg, L"BUTTON", L"TEF Sitef", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                         MainWindow::kChkTefSitef);
+      MoveWindow(sitef, p(340), p(248), p(110), p(24), FALSE);
+      HWND cielo = child(dlg, L"BUTTON", L"TEF Cielo", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                         MainWindow::kChkTefCielo);
+      MoveWindow(cielo, p(460), p(248), p(110), p(24), FALSE);
+      setFontOnChildren(dlg, s->font);
+      centreOnScreen(dlg, outerSize(dlg, p(723), p(352)));
+      // Each time the dialog is shown the file is read again.
+      showFields(dlg, s->logic->shown());
+      SetForegroundWindow(dlg);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wp)) {
+        case MainWindow::kBtnSalvar:
+          if (s->logic->salvar(typedFields(dlg))) EndDialog(dlg, IDOK);
+          return TRUE;
+        case MainWindow::kBtnsair:
+        case IDCANCEL:  // Escape and the close box leave as "Voltar" does
+          s->logic->voltar();
+          EndDialog(dlg, IDCANCEL);
+          return TRUE;
+        case MainWindow::kBtnCancelar:
+          if (auto fields = s->logic->cancelar()) showFields(dlg, *fields);
+          return TRUE;
+        default:
+          return FALSE;  // Enter saves nothing
+      }
+    case WM_DESTROY:
+      if (s != nullptr) {
+        if (s->font != nullptr) DeleteObject(s->font);
+        for (HICON& icon : s->icons) {
+          if (icon != nullptr) DestroyIcon(icon);
+          icon = nullptr;
+        }
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+// ---- MainWindow ----
+
+MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applicationTitle,
+                       std::ostream& out, std::ostream& err)
+    : instance_(GetModuleHandleW(nullptr)), logic_(std::move(env), *this, out, err) {
+  INITCOMMONCONTROLSEX icc{
+      sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+  icon_ = loadIcon(L"MAINICON", GetSystemMetrics(SM_CXICON));
+  smallIcon_ = loadIcon(L"MAINICON", GetSystemMetrics(SM_CXSMICON));
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = windowProc;
+  wc.hInstance = instance_;
+  wc.hIcon = icon_;
+  wc.hIconSm = smallIcon_;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kClassName;
+  RegisterClassExW(&wc);  // a second window in the same process (tests) finds it registered
+
+  title_ = widen(svc().Caption);
+  hwnd_ =
+      CreateWindowExW(0, kClassName, title_.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                      CW_USEDEFAULT, CW_USEDEFAULT, 692, 571, nullptr, nullptr, instance_, this);
+  if (hwnd_ == nullptr) throw NoWindow();
+  dpi_ = dpiOf(hwnd_);
+  centreOnScreen(hwnd_, outerSize(hwnd_, px(692), px(571)));
+  createControls();
+  applyFont();
+  layout();
+
+  PopupMenu1_ = CreatePopupMenu();
+  AppendMenuW(PopupMenu1_, MF_STRING, kRestaura, L"Restaurar programa - Norvanta");
+  AppendMenuW(PopupMenu1_, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(PopupMenu1_, MF_STRING, kSair, L"Sair do sistema");
+
+  // The tray icon first; the window stays hidden.
+  trayIconData_.cbSize = sizeof trayIconData_;
+  trayIconData_.hWnd = hwnd_;
+  trayIconData_.uID = 0;
+  trayIconData_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  trayIconData_.uCallbackMessage = kTrayMessage;
+  trayIconData_.hIcon = smallIcon_;
+  lstrcpynW(trayIconData_.szTip, widen(applicationTitle).c_str(),
+            static_cast<int>(std::size(trayIconData_.szTip)));
+  taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+  addTrayIcon();
+
+  // A console end event takes the path of "Sair do sistema".
+  logic_.stopRequested = [] { return plat::stopRequested(); };
+  SetTimer(hwnd_, kStopPollTimer, 200, nullptr);
+
+  logic_.FormCreate();
+}
+
+MainWindow::~MainWindow() {
+  if (hwnd_ != nullptr) {
+    for (UINT_PTR id : {kTimerIds[0], kTimerIds[1], kStopPollTimer}) KillTimer(hwnd_, id);
+    Shell_NotifyIconW(NIM_DELETE, &trayIconData_);
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+  }
+  if (PopupMenu1_ != nullptr) DestroyMenu(PopupMenu1_);
+  if (font_ != nullptr) DeleteObject(font_);
+  for (HICON icon : {icon_, smallIcon_, buttonIcons_[0], buttonIcons_[1]})
+    if (icon != nullptr) DestroyIcon(icon);
+}
+
+int MainWindow::px(int v) const {
+  return MulDiv(v, static_cast<int>(dpi_), 96);
+}
+
+void MainWindow::addTrayIcon() {
+  ++trayAdds_;
+  Shell_NotifyIconW(NIM_ADD, &trayIconData_);
+}
+
+void MainWindow::createControls() {
+  tooltip_ = makeTooltip(hwnd_);
+  const struct {
+    int id;
+    const wchar_t* icon;
+    const char* hint;
+  } iconButtons[] = {{kBtnClose, L"ICON_CLOSE", "Fecha sincronizador"},
+                     {kBtnConfig, L"ICON_CONFIG", "Configurações"}};
+  int i = 0;
+  for (const auto& b : iconButtons) {
+    HWND h = child(hwnd_, L"BUTTON", L"", WS_VISIBLE | WS_TABSTOP | BS_ICON, b.id);
+    buttonIcons_[i] = loadButtonIcon(b.icon, px(28));
+    SendMessageW(h, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(buttonIcons_[i]));
+    ++i;
+    addTip(tooltip_, hwnd_, h, b.hint);
+  }
+  addTip(tooltip_, hwnd_,
+         child(hwnd_, L"BUTTON", L"ADM - Sitef", WS_VISIBLE | WS_TABSTOP, kSpeedButton1),
+         "Configurações");
+  addTip(tooltip_, hwnd_, child(hwnd_, L"BUTTON", L"Guia de testes", WS_TABSTOP, kBtnGuiaTeste),
+         "Enviar vendas pedentes");
+
+  HWND grid = child(
+      hwnd_, WC_LISTVIEWW, L"",
+      WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | LVS_SINGLESEL,
+      kGridList, WS_EX_CLIENTEDGE);
+  ListView_SetExtendedListViewStyle(grid,
+                                    LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
+  const struct {
+    const wchar_t* name;
+    int width;
+  } columns[] = {{L"Operacao", 180}, {L"Data", 80}, {L"Hora", 64}, {L"Mensagem", 340}};
+  int c = 0;
+  for (const auto& col : columns) {
+    LVCOLUMNW lvc{};
+    lvc.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    lvc.pszText = const_cast<wchar_t*>(col.name);
+    lvc.cx = px(col.width);
+    lvc.iSubItem = c;
+    SendMessageW(grid, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&lvc));
+    ++c;
+  }
+
+  HWND page = child(hwnd_, WC_TABCONTROLW, L"", WS_CLIPSIBLINGS, kPage);
+  const wchar_t* const tabs[] = {L"dados de envio", L"Guia de testes"};
+  for (int t = 0; t < 2; ++t) {
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<wchar_t*>(tabs[t]);
+    SendMessageW(page, TCM_INSERTITEMW, static_cast<WPARAM>(t), reinterpret_cast<LPARAM>(&item));
+  }
+  for (int id : {kMmoDados, kMemoTef1, kMemoTef2, kMemoTef3, kMmoRequest, kMmoResult})
+    child(hwnd_, L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, id,
+          WS_EX_CLIENTEDGE);
+  child(hwnd_, L"STATIC", L"Request", SS_LEFT, kLblRequest);
+  child(hwnd_, L"STATIC", L"Result", SS_LEFT, kLblResult);
+}
+
+void MainWindow::applyFont() {
+  HFONT old = font_;
+  font_ = messageFont(dpi_);
+  setFontOnChildren(hwnd_, font_);
+  if (old != nullptr) DeleteObject(old);
+}
+
+void MainWindow::layout() {
+  RECT rc{};
+  GetClientRect(hwnd_, &rc);
+  const int m = px(8);
+  int x = m;
+  for (int id : {kBtnClose, kBtnConfig, kSpeedButton1, kBtnGuiaTeste}) {
+    const int w = id == kSpeedButton1 ? px(110) : id == kBtnGuiaTeste ? px(120) : px(40);
+    MoveWindow(control(id), x, m, w, px(40), TRUE);
+    x += w + px(6);
+  }
+  const int top = m + px(40) + px(6);
+  const int height = rc.bottom - top - m;
+  const int gridHeight = pageShown_ ? height * 3 / 5 : height;
+  MoveWindow(control(kGridList), m, top, rc.right - 2 * m, gridHeight, TRUE);
+  if (pageShown_) {
+    const int py = top + gridHeight + px(6);
+    const int pw = rc.right - 2 * m;
+    const int ph = rc.bottom - py - m;
+    MoveWindow(control(kPage), m, py, pw, ph, TRUE);
+    RECT inner{m, py, m + pw, py + ph};
+    SendMessageW(control(kPage), TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&inner));
+    const int iw = (inner.right - inner.left - px(6)) / 2;
+    const int ih = (inner.bottom - inner.top - px(6)) / 2;
+    const int x2 = inner.left + iw + px(6);
+    MoveWindow(control(kMmoDados), inner.left, inner.top, iw, ih, TRUE);
+    MoveWindow(control(kMemoTef1), x2, inner.top, iw, ih, TRUE);
+    MoveWindow(control(kMemoTef2), inner.left, inner.top + ih + px(6), iw, ih, TRUE);
+    MoveWindow(control(kMemoTef3), x2, inner.top + ih + px(6), iw, ih, TRUE);
+    const int lh = px(18);
+    MoveWindow(control(kLblRequest), inner.left, inner.top, iw, lh, TRUE);
+    MoveWindow(control(kLblResult), x2, inner.top, iw, lh, TRUE);
+    const int mh = inner.bottom - inner.top - lh;
+    MoveWindow(control(kMmoRequest), inner.left, inner.top + lh, iw, mh, TRUE);
+    MoveWindow(control(kMmoResult), x2, inner.top + lh, iw, mh, TRUE);
+  }
+  showPageTab();
+}
+
+// The page control and the buffers of its selected tab.
+void MainWindow::showPageTab() {
+  const int tab = static_cast<int>(SendMessageW(control(kPage), TCM_GETCURSEL, 0, 0));
+  ShowWindow(control(kPage), pageShown_ ? SW_SHOW : SW_HIDE);
+  for (int id : {kMmoDados, kMemoTef1, kMemoTef2, kMemoTef3})
+    ShowWindow(control(id), pageShown_ && tab == 0 ? SW_SHOW : SW_HIDE);
+  for (int id : {kLblRequest, kLblResult, kMmoRequest, kMmoResult})
+    ShowWindow(control(id), pageShown_ && tab == 1 ? SW_SHOW : SW_HIDE);
+}
+
+void MainWindow::refresh() {
+  TfrmPrincipal& s = svc();
+  const std::wstring title = widen(s.Caption);
+  if (title != title_) {
+    title_ = title;
+    SetWindowTextW(hwnd_, title_.c_str());
+  }
+  ShowWindow(control(kBtnGuiaTeste), s.btnguiaTesteVisible ? SW_SHOW : SW_HIDE);
+  if (s.pageVisible != pageShown_) {
+    pageShown_ = s.pageVisible;
+    layout();
+  }
+  const std::pair<int, const std::string*> buffers[] = {
+      {kMmoDados, &s.mmoDados}, {kMemoTef1, &s.memoTef1},     {kMemoTef2, &s.memoTef2},
+      {kMemoTef3, &s.memoTef3}, {kMmoRequest, &s.mmoRequest}, {kMmoResult, &s.mmoResult}};
+  for (const auto& [id, text] : buffers) {
+    const std::wstring t = memoText(*text);
+    if (windowText(control(id)) != t) SetWindowTextW(control(id), t.c_str());
+  }
+  HWND grid = control(kGridList);
+  const auto rows = static_cast<int>(s.tblList.size());
+  SendMessageW(grid, LVM_SETITEMCOUNT, static_cast<WPARAM>(rows), LVSICF_NOINVALIDATEALL);
+  InvalidateRect(grid, nullptr, FALSE);
+  if (rows > 0 && IsWindowVisible(hwnd_)) {
+    SendMessageW(grid, LVM_ENSUREVISIBLE, static_cast<WPARAM>(rows - 1), FALSE);
+    UpdateWindow(grid);  // the log is seen to grow during a sale, which holds the loop
+  }
+}
+
+void MainWindow::startTimer(TimerSchedule::Which which, int intervalMs) {
+  SetTimer(hwnd_, kTimerIds[which], static_cast<UINT>(intervalMs), nullptr);
+}
+
+void MainWindow::stopTimer(TimerSchedule::Which which) {
+  KillTimer(hwnd_, kTimerIds[which]);
+}
+
+void MainWindow::showMainWindow() {
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  SetForegroundWindow(hwnd_);
+}
+
+std::optional<std::string> MainWindow::inputBox(const std::string& caption,
+                                                const std::string& prompt) {
+  if (inputBoxHook) return inputBoxHook(caption, prompt);
+  InputBoxState state;
+  state.prompt = widen(prompt);
+  const INT_PTR r =
+      runDialog(IsWindowVisible(hwnd_) ? hwnd_ : nullptr, caption, inputBoxProc, &state);
+  if (r != IDOK) return std::nullopt;
+  return narrow(state.answer);
+}
+
+void MainWindow::settingsDialog() {
+  ConfigLogic logic(svc().frmConfig(), [this](const std::string& m) { errorBox(m); });
+  ConfigDialogState state;
+  state.window = this;
+  state.logic = &logic;
+  runDialog(IsWindowVisible(hwnd_) ? hwnd_ : nullptr, "Configuração de dados para  integração",
+            configProc, &state);
+}
+
+void MainWindow::errorBox(const std::string& message) {
+  if (errorBoxHook) {
+    errorBoxHook(message);
+    return;
+  }
+  HWND owner = GetActiveWindow();
+  if (owner == nullptr && IsWindowVisible(hwnd_)) owner = hwnd_;
+  MessageBoxW(owner, widen(message).c_str(), trayIconData_.szTip,
+              MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void MainWindow::postShowErrors() {
+  PostMessageW(hwnd_, kShowErrors, 0, 0);
+}
+
+void MainWindow::quit() {
+  PostQuitMessage(0);
+}
+
+void MainWindow::trayMessage(UINT mouse) {
+  if (mouse == WM_LBUTTONDBLCLK) {
+    command(kRestaura);
+  } else if (mouse == WM_RBUTTONDOWN) {
+    SetForegroundWindow(hwnd_);
+    POINT pt{};
+    GetCursorPos(&pt);
+    TrackPopupMenu(PopupMenu1_, TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
+    // So that the menu closes properly when the operator clicks elsewhere.
+    PostMessageW(hwnd_, WM_NULL, 0, 0);
+  }
+}
+
+void MainWindow::command(int id) {
+  switch (id) {
+    case kRestaura:
+      logic_.restauraClick();
+      break;
+    case kSair:
+      logic_.sairClick();
+      break;
+    case kBtnClose:
+      logic_.btnCloseClick();
+      break;
+    case kBtnConfig:
+      logic_.btnConfigClick();
+      break;
+    case kSpeedButton1:
+      logic_.SpeedButton1Click();
+      break;
+    case kBtnGuiaTeste:
+      logic_.btnguiaTesteClick();
+      break;
+    default:
+      break;
+  }
+}
+
+LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr || self->hwnd_ == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+  return self->handle(msg, wp, lp);
+}
+
+LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
+    // Explorer restarted: its tray is new and empty.
+    addTrayIcon();
+    return 0;
+  }
+  switch (msg) {
+    case kTrayMessage:
+      trayMessage(static_cast<UINT>(LOWORD(lp)));
+      break;  // and the normal handling
+    case WM_COMMAND:
+      if (HIWORD(wp) == 0 || HIWORD(wp) == BN_CLICKED) command(LOWORD(wp));
+      return 0;
+    case WM_TIMER:
+      if (wp == kTimerIds[TimerSchedule::kApi])
+        logic_.timerFired(TimerSchedule::kApi);
+      else if (wp == kTimerIds[TimerSchedule::kPing])
+        logic_.timerFired(TimerSchedule::kPing);
+      else if (wp == kStopPollTimer && plat::stopRequested()) {
+        KillTimer(hwnd_, kStopPollTimer);
+        logic_.sairClick();
+      }
+      return 0;
+    case kShowErrors:
+      logic_.showPendingErrors();
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wp) != WA_INACTIVE) logic_.activated();
+      break;
+    case WM_CLOSE:
+      // Closing only hides; the service goes on in the tray.
+      ShowWindow(hwnd_, SW_HIDE);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // Windows shuts down or logs off: end as "Sair do sistema" does.
+      if (wp != 0) {
+        logic_.endSession();
+        Shell_NotifyIconW(NIM_DELETE, &trayIconData_);
+      }
+      return 0;
+    case WM_SIZE:
+      layout();
+      return 0;
+    case WM_DPICHANGED: {
+      dpi_ = HIWORD(wp);
+      const RECT* r = reinterpret_cast<const RECT*>(lp);
+      SetWindowPos(hwnd_, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      applyFont();
+      layout();
+      return 0;
+    }
+    case WM_NOTIFY: {
+      const auto* hdr = reinterpret_cast<const NMHDR*>(lp);
+      if (hdr->idFrom == static_cast<UINT_PTR>(kGridList) && hdr->code == LVN_GETDISPINFOW) {
+        auto* di = reinterpret_cast<NMLVDISPINFOW*>(lp);
+        const auto& rows = svc().tblList;
+        const auto item = static_cast<size_t>(di->item.iItem);
+        if ((di->item.mask & LVIF_TEXT) != 0 && item < rows.size()) {
+          const LogRow& row = rows[item];
+          const plat::DateTime& d = row.DataHora;
+          wchar_t buf[32];
+          switch (di->item.iSubItem) {
+            case 0:
+              cell_ = widen(row.Operacao);
+              break;
+            case 1:
+              swprintf(buf, 32, L"%02d/%02d/%04d", d.day, d.month, d.year);
+              cell_ = buf;
+              break;
+            case 2:
+              swprintf(buf, 32, L"%02d:%02d:%02d", d.hour, d.minute, d.second);
+              cell_ = buf;
+              break;
+            default:
+              cell_ = widen(row.Mensagem);
+              break;
+          }
+          lstrcpynW(di->item.pszText, cell_.c_str(), di->item.cchTextMax);
+        }
+        return 0;
+      }
+      if (hdr->idFrom == static_cast<UINT_PTR>(kPage) && hdr->code == TCN_SELCHANGE) {
+        showPageTab();
+        return 0;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+int MainWindow::run() {
+  if (svc().endRequested) return 0;
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
+int runWindows(TfrmPrincipal::Environment env) {
+  plat::installStopSignals();
+  std::unique_ptr<MainWindow> window;
+  try {
+    window = std::make_unique<MainWindow>(
+        std::move(env), plat::applicationTitle(plat::executablePath()), std::cout, std::cerr);
+  } catch (const NoWindow&) {
+    return -1;  // no display (Wine without X): the caller runs headless
+  }
+  return window->run();
+}
+
+}  // namespace tefsync::win32

@@ -1,0 +1,423 @@
+// What the Windows shell of tefsync does, through a fake of its windows: the same cases the
+// Qt shell is held to (access code, settings dialog, activation, error boxes after the
+// tick, heartbeat under every modal box, the end commands), on the virtual clock, with drive
+// C and the program's folder in a temporary folder and no network.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "platform/clock.h"
+#include "platform/fs.h"
+#include "platform/http.h"
+#include "tefsync/win32/MainLogic.h"
+#include "tests/platform/temp_drive.h"
+
+namespace {
+
+using tefsync::TimerSchedule;
+using tefsync::win32::ConfigFields;
+using tefsync::win32::ConfigLogic;
+using tefsync::win32::MainLogic;
+
+// 5 March 2024: the prompt ends with 05/03/24 and the code of the day is
+// 05, 05+03, 03, 05+03+24, 24.
+const plat::DateTime kToday{2024, 3, 5, 10, 20, 30, 0};
+const char* const kCodeOfTheDay = "0508033224";
+
+// Something no handler of the service expects: it reaches the standard error box.
+struct UnexpectedFault {};
+
+class NoNetwork final : public plat::HttpClient {
+ public:
+  explicit NoNetwork(bool* unexpected) : unexpected_(unexpected) {}
+  plat::HttpResponse send(const std::string&, const std::string&, const plat::HttpHeaders&,
+                          const std::string&, long) override {
+    if (*unexpected_) throw UnexpectedFault{};
+    throw plat::HttpError("sem rede");
+  }
+
+ private:
+  bool* unexpected_;
+};
+
+// The windows, as the logic sees them. Modal boxes run the given hooks; a posted request
+// to show the error boxes waits for pump(), as it waits for the message loop.
+class FakeView final : public tefsync::win32::View {
+ public:
+  std::map<TimerSchedule::Which, int> running;  // timer -> interval
+  int starts[2] = {0, 0};
+  bool shown = false;
+  bool quitAsked = false;
+  bool showErrorsPosted = false;
+  std::function<std::optional<std::string>(const std::string&, const std::string&)> onInput;
+  std::function<void()> onSettings;
+  std::function<void(const std::string&)> onError;
+
+  void startTimer(TimerSchedule::Which w, int ms) override {
+    running[w] = ms;
+    ++starts[w];
+  }
+  void stopTimer(TimerSchedule::Which w) override { running.erase(w); }
+  void showMainWindow() override { shown = true; }
+  void refresh() override {}
+  std::optional<std::string> inputBox(const std::string& caption,
+                                      const std::string& prompt) override {
+    if (!onInput) ADD_FAILURE() << "unexpected input box";
+    return onInput ? onInput(caption, prompt) : std::nullopt;
+  }
+  void settingsDialog() override {
+    if (!onSettings) ADD_FAILURE() << "unexpected settings dialog";
+    if (onSettings) onSettings();
+  }
+  void errorBox(const std::string& message) override {
+    if (!onError) ADD_FAILURE() << "unexpected error box: " << message;
+    if (onError) onError(message);
+  }
+  void postShowErrors() override { showErrorsPosted = true; }
+  void quit() override { quitAsked = true; }
+  bool on(TimerSchedule::Which w) const { return running.count(w) != 0; }
+};
+
+class WindowsShell : public testing::Test {
+ public:
+  WindowsShell() {
+    std::filesystem::create_directories(drive_.at("exe"));
+    writeSettings("URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n");
+  }
+
+  void writeSettings(const std::string& lines) {
+    TempDrive::put(settingsFile(), "[CONF]\r\n" + lines);
+  }
+  // The program's folder, on drive C as a shop has it; the test reaches it natively.
+  std::string settingsFile() const { return drive_.at("exe/configAPI_TEF.ini"); }
+  std::string settingsText() const { return TempDrive::get(settingsFile()); }
+
+  MainLogic& open(const std::string& computerName = "CAIXA01") {
+    tefsync::TfrmPrincipal::Environment env;
+    env.exeDir = exeDir_;
+    env.computerName = computerName;
+    env.makeHttp = [this](const std::string&) { return std::make_unique<NoNetwork>(&unexpected_); };
+    logic_.reset();
+    view_ = std::make_unique<FakeView>();
+    logic_ = std::make_unique<MainLogic>(env, *view_, out_, err_);
+    logic_->FormCreate();
+    return *logic_;
+  }
+  tefsync::TfrmPrincipal& svc() { return logic_->svc(); }
+
+  // The message loop runs what was posted to it.
+  void pump() {
+    if (view_->showErrorsPosted) {
+      view_->showErrorsPosted = false;
+      logic_->showPendingErrors();
+    }
+  }
+
+  // The settings dialog through the access code; `inDialog` runs while it is open.
+  void throughSettings(const std::function<void(ConfigLogic&, ConfigFields&)>& inDialog) {
+    view_->onInput = [](const std::string&, const std::string&) {
+      return std::optional<std::string>(kCodeOfTheDay);
+    };
+    bool opened = false;
+    view_->onSettings = [&] {
+      opened = true;
+      EXPECT_FALSE(view_->on(TimerSchedule::kApi)) << "no poll while the dialog is open";
+      ConfigLogic dialog(svc().frmConfig(), [this](const std::string& m) { dialogError_ = m; });
+      ConfigFields fields = dialog.shown();
+      inDialog(dialog, fields);
+    };
+    logic_->btnConfigClick();
+    ASSERT_TRUE(opened);
+  }
+
+  // Drops the guardian's test file and lets the heartbeat timer tick, as the modal loop
+  // of any open box does.
+  bool heartbeatAnswered() {
+    const std::string ping = svc().pingFolder();
+    TempDrive::put(drive_.at("exe/ping/test-ping.txt"), "teste");
+    clock_.advanceMs(20000);
+    if (!view_->on(TimerSchedule::kPing)) return false;
+    logic_->timerFired(TimerSchedule::kPing);
+    return !plat::fileExists(ping + "test-ping.txt") && plat::fileExists(ping + "resp-ping.txt");
+  }
+
+  TempDrive drive_;
+  plat::VirtualClock clock_{kToday};
+  plat::ScopedClock scoped_{clock_};
+  const std::string exeDir_ = "C:\\exe\\";
+  bool unexpected_ = false;
+  std::ostringstream out_, err_;
+  std::unique_ptr<FakeView> view_;
+  std::unique_ptr<MainLogic> logic_;
+  std::string dialogError_;
+};
+
+TEST_F(WindowsShell, StartsHiddenWithBothTimers) {
+  open();
+  EXPECT_FALSE(view_->shown);
+  EXPECT_EQ(svc().Caption, "API de Integracao TEF x Velantra - Versão 2021.801");
+  EXPECT_EQ(view_->running[TimerSchedule::kApi], 1000);
+  EXPECT_EQ(view_->running[TimerSchedule::kPing], 10000);
+  EXPECT_TRUE(std::filesystem::is_directory(drive_.at("exe/ping")));
+}
+
+TEST_F(WindowsShell, AccessCode) {
+  struct Case {
+    const char* name;
+    const char* computer;
+    std::optional<std::string> answer;
+    bool opens;
+  } cases[] = {
+      {"right", "CAIXA01", kCodeOfTheDay, true},
+      {"wrong", "CAIXA01", "0508033225", false},
+      {"blank before", "CAIXA01", std::string(" ") + kCodeOfTheDay, false},
+      {"blank after", "CAIXA01", std::string(kCodeOfTheDay) + " ", false},
+      {"empty", "CAIXA01", "", false},
+      {"cancelled", "CAIXA01", std::nullopt, false},
+      {"test computer", "QUADRIX", "9073", true},
+      {"day code on the test computer", "QUADRIX", kCodeOfTheDay, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    open(c.computer);
+    std::string caption, prompt;
+    bool pollOnDuringPrompt = true;
+    view_->onInput = [&](const std::string& cap, const std::string& p) {
+      caption = cap;
+      prompt = p;
+      pollOnDuringPrompt = view_->on(TimerSchedule::kApi) || svc().timerApi.Enabled;
+      return c.answer;
+    };
+    bool opened = false;
+    view_->onSettings = [&] {
+      opened = true;
+      EXPECT_FALSE(view_->on(TimerSchedule::kApi));
+    };
+    logic_->btnConfigClick();
+    pump();
+    EXPECT_EQ(opened, c.opens);
+    EXPECT_EQ(caption, "Senha do dia");
+    EXPECT_EQ(prompt, "Informe a senha do dia: 05/03/24");
+    EXPECT_FALSE(pollOnDuringPrompt) << "the poll timer is off while the prompt is open";
+    EXPECT_TRUE(view_->on(TimerSchedule::kApi)) << "and on again afterwards";
+    EXPECT_FALSE(view_->showErrorsPosted) << "no message for a wrong or cancelled code";
+  }
+}
+
+TEST_F(WindowsShell, SaveBackAndCancel) {
+  struct Case {
+    const char* name;
+    std::function<void(ConfigLogic&, ConfigFields&)> act;
+    bool saved;
+  } cases[] = {
+      {"Salvar", [](ConfigLogic& d, ConfigFields& f) { EXPECT_TRUE(d.salvar(f)); }, true},
+      {"Voltar", [](ConfigLogic& d, ConfigFields&) { d.voltar(); }, false},
+      {"Cancelar",
+       [](ConfigLogic& d, ConfigFields&) {
+         const std::optional<ConfigFields> shown = d.cancelar();
+         ASSERT_TRUE(shown.has_value()) << "Cancelar keeps the dialog open";
+         EXPECT_EQ(shown->urlBase, "https://cloud.example/api/");
+         EXPECT_EQ(shown->IdCaixa, "0");
+         EXPECT_FALSE(shown->chkTefCielo);
+         d.voltar();
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeSettings("URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n");
+    const std::string before = settingsText();
+    open();
+    throughSettings([&](ConfigLogic& d, ConfigFields& f) {
+      EXPECT_EQ(f.urlBase, "https://cloud.example/api/") << "the fields show the file";
+      EXPECT_EQ(f.timerApi, "10") << "a missing period reads as 10";
+      f.urlBase = "https://novo.example/api/";
+      f.IdCaixa = "4";
+      f.chkTefCielo = true;
+      c.act(d, f);
+    });
+    const std::string file = settingsText();
+    tefsync::TfrmConfig& cfg = svc().frmConfig();
+    if (c.saved) {
+      for (const char* line : {"URLBASE=https://novo.example/api/", "IdCaixa=4", "chkTefCielo=SIM",
+                               "chkTefSitef=NAO", "timerApi=10"})
+        EXPECT_NE(file.find(line), std::string::npos) << line << "\n" << file;
+      EXPECT_EQ(cfg.urlBase, "https://novo.example/api/");
+      EXPECT_EQ(cfg.IdCaixaValue(), 4);
+    } else {
+      EXPECT_EQ(file, before) << "nothing written";
+      EXPECT_EQ(cfg.urlBase, "https://cloud.example/api/") << "what was typed is gone";
+      EXPECT_FALSE(cfg.chkTefCielo);
+    }
+    EXPECT_TRUE(view_->on(TimerSchedule::kApi));
+    EXPECT_TRUE(dialogError_.empty()) << dialogError_;
+  }
+}
+
+TEST_F(WindowsShell, SaveFailureKeepsWhatWasTyped) {
+  open();
+  throughSettings([&](ConfigLogic& d, ConfigFields& f) {
+    f.urlBase = "https://novo.example/api/";
+    f.chkTefSitef = true;
+    // A folder where the file should be: the file cannot be written.
+    std::filesystem::remove(settingsFile());
+    std::filesystem::create_directory(settingsFile());
+    EXPECT_FALSE(d.salvar(f)) << "the dialog stays open";
+    EXPECT_FALSE(dialogError_.empty()) << "the error is shown";
+    EXPECT_EQ(svc().frmConfig().urlBase, "https://novo.example/api/");
+    EXPECT_TRUE(svc().frmConfig().chkTefSitef);
+    std::filesystem::remove(settingsFile());
+    d.voltar();
+  });
+  EXPECT_TRUE(view_->on(TimerSchedule::kApi));
+}
+
+TEST_F(WindowsShell, ActivationAndRestoreRereadTheFile) {
+  open();
+  EXPECT_EQ(svc().frmConfig().urlBase, "https://cloud.example/api/");
+  writeSettings("URLBASE=https://outro.example/api/\r\n");
+  logic_->activated();
+  EXPECT_EQ(svc().frmConfig().urlBase, "https://outro.example/api/");
+
+  writeSettings("URLBASE=https://terceiro.example/api/\r\nchkTefSitef=SIM\r\n");
+  logic_->restauraClick();
+  EXPECT_TRUE(view_->shown);
+  EXPECT_EQ(svc().frmConfig().urlBase, "https://terceiro.example/api/");
+  EXPECT_TRUE(svc().frmConfig().chkTefSitef);
+}
+
+TEST_F(WindowsShell, ActivationWhileTheDialogIsOpenKeepsPollingOff) {
+  open();
+  logic_->restauraClick();
+  throughSettings([&](ConfigLogic& d, ConfigFields&) {
+    logic_->activated();
+    logic_->restauraClick();
+    EXPECT_FALSE(svc().timerApi.Enabled);
+    EXPECT_FALSE(view_->on(TimerSchedule::kApi));
+    view_->onInput = [](const std::string&, const std::string&) -> std::optional<std::string> {
+      ADD_FAILURE() << "a second gate opened over the first";
+      return std::nullopt;
+    };
+    logic_->btnConfigClick();
+    d.voltar();
+  });
+  EXPECT_TRUE(view_->on(TimerSchedule::kApi));
+}
+
+TEST_F(WindowsShell, PollErrorShowsTheBoxAfterTheTickAndLeavesPollingOff) {
+  open();
+  unexpected_ = true;
+  std::vector<std::string> shown;
+  bool heartbeat = false;
+  view_->onError = [&](const std::string& message) {
+    shown.push_back(message);
+    EXPECT_FALSE(view_->on(TimerSchedule::kApi)) << "no poll while the box is open";
+    logic_->restauraClick();
+    logic_->activated();
+    EXPECT_FALSE(svc().timerApi.Enabled) << "nor after the window is shown meanwhile";
+    heartbeat = heartbeatAnswered();
+  };
+  clock_.advanceMs(1000);
+  logic_->timerFired(TimerSchedule::kApi);
+  EXPECT_TRUE(shown.empty()) << "the box waits until the tick has ended";
+  ASSERT_TRUE(view_->showErrorsPosted);
+  pump();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_TRUE(heartbeat);
+  EXPECT_FALSE(view_->on(TimerSchedule::kApi)) << "the poll timer stays off after the box";
+  EXPECT_TRUE(view_->on(TimerSchedule::kPing));
+  EXPECT_NE(err_.str().find("tefsync: "), std::string::npos);
+  logic_->activated();  // the next activation runs Habilita_inicial: polling resumes
+  EXPECT_TRUE(view_->on(TimerSchedule::kApi));
+}
+
+// While each modal box is open, the guardian's test file is still answered.
+TEST_F(WindowsShell, HeartbeatAnsweredWhileModal) {
+  struct Case {
+    const char* name;
+    std::function<void(WindowsShell&, bool&)> run;
+  } cases[] = {
+      {"input box",
+       [](WindowsShell& t, bool& answered) {
+         t.view_->onInput = [&](const std::string&, const std::string&) {
+           answered = t.heartbeatAnswered();
+           return std::optional<std::string>();
+         };
+         t.logic_->btnConfigClick();
+       }},
+      {"settings dialog",
+       [](WindowsShell& t, bool& answered) {
+         t.throughSettings([&](ConfigLogic& d, ConfigFields&) {
+           answered = t.heartbeatAnswered();
+           d.voltar();
+         });
+       }},
+      {"error box",
+       [](WindowsShell& t, bool& answered) {
+         t.view_->onError = [&](const std::string& m) {
+           EXPECT_EQ(m, "falha");
+           answered = t.heartbeatAnswered();
+         };
+         t.logic_->showError("falha");
+         t.pump();
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    open();
+    bool answered = false;
+    c.run(*this, answered);
+    EXPECT_TRUE(answered);
+  }
+}
+
+TEST_F(WindowsShell, TimersRunOneIntervalAfterEachTickAndStaleTicksAreIgnored) {
+  open();
+  const int before = view_->starts[TimerSchedule::kPing];
+  logic_->timerFired(TimerSchedule::kPing);
+  EXPECT_EQ(view_->starts[TimerSchedule::kPing], before + 1) << "restarted after the tick";
+  EXPECT_EQ(view_->running[TimerSchedule::kPing], 10000);
+
+  // A tick message already queued when the gate switched polling off must not poll.
+  view_->onInput = [&](const std::string&, const std::string&) {
+    out_.str("");
+    clock_.advanceMs(60000);
+    logic_->timerFired(TimerSchedule::kApi);
+    EXPECT_EQ(out_.str().find("Get status"), std::string::npos) << out_.str();
+    return std::optional<std::string>();
+  };
+  logic_->btnConfigClick();
+  EXPECT_TRUE(view_->on(TimerSchedule::kApi));
+}
+
+TEST_F(WindowsShell, EndCommands) {
+  struct Case {
+    const char* name;
+    void (MainLogic::*act)();
+  } cases[] = {
+      {"btnClose", &MainLogic::btnCloseClick},
+      {"Sair do sistema", &MainLogic::sairClick},
+      {"Windows shutting down", &MainLogic::endSession},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    open();
+    (logic_.get()->*c.act)();
+    EXPECT_TRUE(svc().endRequested);
+    EXPECT_TRUE(view_->quitAsked);
+  }
+}
+
+TEST_F(WindowsShell, EventLogReachesStandardOutput) {
+  open();
+  out_.str("");
+  svc().addList("Depois", "linha\r\nquebrada");
+  EXPECT_EQ(out_.str(), "05/03/2024 10:20:30 | Depois | linha\\r\\nquebrada\n");
+}
+
+}  // namespace

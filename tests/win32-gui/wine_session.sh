@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# tefsync.exe and procguard.exe under Wine in a real X session (Xvfb) with a tray host
+# (trayer), in a private Wine prefix: each icon appears in the tray with its window hidden;
+# a double click shows the main window titled as the program says; the access code of the
+# day opens the settings dialog, which saves a file the service then reads (its next poll
+# goes to the new address); "Fecha sincronizador" ends tefsync; the guardian starts tefsync,
+# shows its window from the tray, and "Encerrar sincronizador" ends both. Screenshots of the
+# main window, the settings dialog and the guardian's window go to the given folder.
+#   wine_session.sh <tefsync.exe> <procguard.exe> <screenshot folder>
+# Exits 77 (skipped) when Wine, Xvfb, trayer, xdotool, xwininfo, xprop or import is missing.
+set -euo pipefail
+
+if [ "${1:-}" != --inside ]; then
+  for tool in xvfb-run trayer xdotool xwininfo xprop import; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
+  done
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside "$@"
+fi
+shift
+tefsync_exe=$1
+procguard_exe=$2
+shots=$3
+mkdir -p "$shots"
+
+wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+[ -x "$wine" ] || { echo "skipped: wine missing"; exit 77; }
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
+dir=$(mktemp -d /tmp/tefsync_wine.XXXXXX)
+export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+pids=()
+cleanup() {
+  "$wineserver" -k 2>/dev/null || true
+  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- windows" >&2
+  xwininfo -root -tree | grep -v '1x1+' | head -n 40 >&2 || true
+  for f in "$dir"/*.txt; do
+    echo "--- $f" >&2
+    cat "$f" >&2 || true
+  done
+  exit 1
+}
+wait_for() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $end ] || return 1
+    sleep 0.3
+  done
+}
+
+trayer --edge top --align right --widthtype request --height 32 --transparent false &
+pids+=($!)
+sleep 1
+# Wine's explorer docks its tray icons in the tray host only when the host was there first.
+"$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot"
+timeout 60 "$wineserver" -w || true
+shop="$WINEPREFIX/drive_c/tefsync"
+mkdir -p "$shop"
+cp "$tefsync_exe" "$shop/tefsync.exe"
+cp "$procguard_exe" "$shop/procguard.exe"
+# A cloud address that refuses at once: each poll logs its failure with the address.
+printf '[CONF]\r\nTOKEN_VELANTRA=demo\r\nedtCnpjTEf=12.345.678/0001-90\r\nidvelantra=9\r\nIdCaixa=0\r\nURLBASE=http://127.0.0.1:9/api/\r\nchkTefSitef=SIM\r\nchkTefCielo=NAO\r\ntimerApi=2\r\n' \
+  >"$shop/configAPI_TEF.ini"
+printf '[CONFIG]\r\nnomeEXE=tefsync.exe\r\n' >"$shop/ConfigGuardian.ini"
+
+# The tray icons are windows of Wine's explorer docked in the panel.
+panel() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}'; }
+icons() { xwininfo -tree -id "$(panel)" | grep '("explorer.exe" "explorer.exe")' || true; }
+icon_count() { icons | grep -c . || true; }
+has_icons() { [ "$(icon_count)" -ge "$1" ]; }
+# Centre of the n-th icon, in root coordinates.
+icon_centre() {
+  icons | sed -n "${1}p" |
+    sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\1 \2 \3 \4/' |
+    awk '{print $3 + int($1 / 2), $4 + int($2 / 2)}'
+}
+net_wm_name() {
+  LC_ALL=C.UTF-8 xprop -id "$1" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p'
+}
+title_is() {  # window, expected title
+  local got
+  got=$(net_wm_name "$1")
+  [ "$got" = "$2" ] || fail "title \"$got\", expected \"$2\""
+}
+size_of() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
+visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
+shown() { [ -n "$(visible "$1")" ]; }
+double_click() {  # x y
+  xdotool mousemove "$1" "$2" click --repeat 2 --delay 80 1
+}
+
+# ---- tefsync alone ----
+(cd "$shop" && exec "$wine" tefsync.exe >"$dir/tefsync-out.txt" 2>"$dir/tefsync-err.txt") &
+tpid=$!
+pids+=("$tpid")
+wait_for 60 has_icons 1 || fail "no tray icon for tefsync"
+main_title='API de Integracao TEF x Velantra - Versão 2021.801'
+! shown "^API de Integracao" || fail "main window shown at start"
+logged() { grep -q '| Get status erro 2 |.*port 9' "$dir/tefsync-out.txt"; }
+wait_for 30 logged || fail "no event-log row on standard output"
+
+read -r cx cy < <(icon_centre 1)
+double_click "$cx" "$cy"
+wait_for 10 shown "^API de Integracao" || fail "a double click did not show the main window"
+win=$(visible "^API de Integracao")
+title_is "$win" "$main_title"
+[ "$(size_of "$win")" = 692x571 ] || fail "main window is $(size_of "$win")"
+sleep 1
+import -window "$win" "$shots/tefsync-main-windows.png" || fail "screenshot of the main window"
+
+# The access code of the day (this is not the test computer).
+d=$(date +%d) m=$(date +%m) a=$(date +%y)
+code=$(printf '%s%02d%s%02d%s' "$d" $(((10#$d + 10#$m) % 100)) "$m" $(((10#$d + 10#$m + 10#$a) % 100)) "$a")
+if [ "$(hostname | cut -d. -f1 | tr a-z A-Z)" = QUADRIX ]; then code=9073; fi
+
+# btnConfig is the second button of the top row.
+xdotool mousemove --window "$win" 74 28 click 1
+wait_for 10 shown '^Senha do dia$' || fail "btnConfig did not ask for the access code"
+box=$(visible '^Senha do dia$')
+title_is "$box" "Senha do dia"
+sleep 0.5
+xdotool type --delay 40 "$code"
+xdotool key Return
+
+wait_for 10 shown '^Configura' || fail "the access code did not open the settings dialog"
+dlg=$(visible '^Configura')
+title_is "$dlg" "Configuração de dados para  integração"
+[ "$(size_of "$dlg")" = 723x352 ] || fail "settings dialog is $(size_of "$dlg")"
+sleep 1
+import -window "$dlg" "$shots/tefsync-settings-windows.png" || fail "screenshot of the settings dialog"
+# URL Base: a new port; then "Salvar" (the second button at the top).
+xdotool mousemove --window "$dlg" 300 224 click 1
+sleep 0.3
+xdotool key End shift+Home
+xdotool type --delay 20 'http://127.0.0.1:7/api/'
+xdotool mousemove --window "$dlg" 72 28 click 1
+wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Configura' >/dev/null" ||
+  fail "Salvar did not close the dialog"
+grep -q 'URLBASE=http://127.0.0.1:7/api/' "$shop/configAPI_TEF.ini" || fail "the file was not saved"
+grep -q 'timerApi=2' "$shop/configAPI_TEF.ini" || fail "the other keys were not kept"
+polled_new() { grep -q '| Get status erro 2 |.*port 7' "$dir/tefsync-out.txt"; }
+wait_for 20 polled_new || fail "the service did not read the saved address"
+
+# "Fecha sincronizador" (the first button) ends the program.
+xdotool mousemove --window "$win" 28 28 click 1
+wait_for 15 bash -c "! kill -0 $tpid 2>/dev/null" || fail "btnClose did not end tefsync"
+
+# ---- the guardian starts tefsync ----
+(cd "$shop" && exec "$wine" procguard.exe >"$dir/procguard-out.txt" 2>"$dir/procguard-err.txt") &
+gpid=$!
+pids+=("$gpid")
+wait_for 60 has_icons 2 || fail "not two tray icons (guardian and tefsync)"
+! shown '^Guardian de Processos$' || fail "guardian window shown at start"
+# Which icon is the guardian's: a double click shows its window.
+for n in 1 2; do
+  read -r cx cy < <(icon_centre "$n")
+  double_click "$cx" "$cy"
+  if wait_for 5 shown '^Guardian de Processos$'; then break; fi
+done
+shown '^Guardian de Processos$' || fail "a double click did not show the guardian's window"
+gwin=$(visible '^Guardian de Processos$')
+title_is "$gwin" "Guardian de Processos"
+sleep 1
+import -window "$gwin" "$shots/procguard-windows.png" || fail "screenshot of the guardian"
+# "Encerrar sincronizador tefsync.exe" (the second button) ends both programs.
+read -r gw gh < <(size_of "$gwin" | tr x ' ')
+xdotool mousemove --window "$gwin" $((gw / 2)) 112 click 1
+wait_for 20 bash -c "! kill -0 $gpid 2>/dev/null" || fail "the guardian did not end"
+# Nothing of Wine is left running once both have ended.
+timeout 60 "$wineserver" -w || fail "tefsync (or another Wine process) outlived the guardian"
+echo "ok: tray icons, hidden start, titles, access code, settings saved and read, both ended"
