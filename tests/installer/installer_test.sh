@@ -40,6 +40,7 @@ wait_for() {  # description, seconds, command...
   done
 }
 running() { [ -n "$(wine_pids "$1")" ]; }
+both_stopped() { stopped procguard.exe && stopped tefsync.exe; }
 uninstaller_done() { [ ! -e "$DIR/uninstall.exe" ] && stopped Au_.exe; }
 stopped() { [ -z "$(wine_pids "$1")" ]; }
 # The uninstall entry of Windows' program list, naming the install folder.
@@ -60,12 +61,19 @@ for ini in configAPI_TEF.ini ConfigGuardian.ini; do same "default settings" "$DE
 [ -f "$DIR/uninstall.exe" ] || fail "no uninstaller"
 [ -d "$DIR/ping" ] || fail "no ping folder"
 [ -f "$LINK" ] || fail "no logon shortcut in the common Startup folder"
-iconv -f UTF-16LE -t UTF-8 <"$LINK" 2>/dev/null | grep -qaiF 'C:\tefsync\procguard.exe' ||
-  grep -qaiF 'C:\tefsync\procguard.exe' "$LINK" || fail "the logon shortcut does not start C:\\tefsync\\procguard.exe"
 has_uninstall_entry || fail "no uninstall entry in the registry"
 # Started once at the end of the install; the guardian then starts the synchronizer.
 wait_for "procguard.exe to run" 30 running procguard.exe
 wait_for "tefsync.exe to be started by procguard.exe" 30 running tefsync.exe
+
+step "logon: the Startup shortcut starts the guardian from the install folder"
+"$WINE" taskkill /F /IM procguard.exe >/dev/null
+"$WINE" taskkill /F /IM tefsync.exe >/dev/null
+wait_for "both programs to end" 10 both_stopped
+"$WINE" start 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp\procguard.lnk'
+wait_for "procguard.exe to run" 30 running procguard.exe
+wait_for "tefsync.exe to be started by procguard.exe" 30 running tefsync.exe
+[ "$(readlink "/proc/$(wine_pids procguard.exe)/cwd")" = "$DIR" ] || fail "procguard.exe started outside its folder"
 
 step "upgrade over a running install with edited settings"
 # Bytes the installer must not touch: Windows-1252 text, a bare LF, no final line end.
