@@ -45,9 +45,12 @@ wine_pids() {  # program file name
   return 0
 }
 
-# Every process of this prefix, wineserver included.
+# Every Wine process of this prefix, wineserver included (not the Linux programs that were
+# merely started with WINEPREFIX set).
 wine_all_pids() {
   local d
-  for d in /proc/[0-9]*; do wine_in_prefix "${d#/proc/}" && echo "${d#/proc/}"; done
+  for d in /proc/[0-9]*; do
+    wine_in_prefix "${d#/proc/}" && [[ $(readlink "$d/exe" 2>/dev/null) == */wine* ]] && echo "${d#/proc/}"
+  done
   return 0
 }
