@@ -91,7 +91,7 @@ bool CopyOne(const std::string& Source, const std::string& Dest) {
   if (Source == Dest || !plat::fileExists(Source)) return false;
   // Another spelling of the same file: Windows refuses it (the source is held open
   // without sharing); here it must not truncate the source either.
-  if (plat::nativePath(Source) == plat::nativePath(Dest)) return false;
+  if (plat::sameFile(Source, Dest)) return false;
   std::string bytes;
   try {
     // Reads to the end of the file: a failed read ends the copy with false and leaves the

@@ -1,51 +1,31 @@
 #include "platform/encoding.h"
 
-#include <iconv.h>
-
-#include <cerrno>
-#include <stdexcept>
+#include <array>
 
 namespace plat {
 
 namespace {
 
-// The five bytes Windows-1252 leaves undefined; they travel as the C1 controls of equal value.
-bool isCp1252Hole(char32_t c) {
-  return c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+// Windows-1252 bytes 0x80 to 0x9F; every other byte is the code point of equal value.
+// The five bytes the code page leaves undefined travel as the C1 controls of equal value.
+constexpr std::array<char32_t, 32> kHigh = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
+
+char32_t fromCp1252(unsigned char b) {
+  return (b >= 0x80 && b <= 0x9F) ? kHigh[b - 0x80] : b;
 }
 
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1))
-      throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
-  }
-  ~Converter() { ::iconv_close(cd_); }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-
-  // Converts as much as possible; returns false on an invalid or incomplete sequence,
-  // leaving in/inLeft at the offending input.
-  bool run(const char*& in, size_t& inLeft, std::string& out) {
-    char buf[1024];
-    while (inLeft > 0) {
-      char* outPtr = buf;
-      size_t outLeft = sizeof buf;
-      char* inPtr = const_cast<char*>(in);
-      const size_t r = ::iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
-      in = inPtr;
-      out.append(buf, sizeof buf - outLeft);
-      if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-        ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        return false;
-      }
-    }
-    return true;
-  }
-
- private:
-  iconv_t cd_;
-};
+// The byte for a code point; '?' when the code page has none.
+char toCp1252(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  for (size_t i = 0; i < kHigh.size(); ++i)
+    if (kHigh[i] == c) return static_cast<char>(0x80 + i);
+  return '?';
+}
 
 void appendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
@@ -108,33 +88,17 @@ char32_t decodeOne(std::string_view s, size_t& i) {
 }  // namespace
 
 std::string utf8ToCp1252(std::string_view utf8) {
-  Converter conv("WINDOWS-1252", "UTF-8");
   std::string out;
   out.reserve(utf8.size());
-  const char* in = utf8.data();
-  size_t left = utf8.size();
-  while (!conv.run(in, left, out)) {
-    // Not representable, or not valid UTF-8: one '?' for the character (or the bad byte).
-    size_t i = 0;
-    const char32_t c = decodeOne(std::string_view(in, left), i);
-    out += isCp1252Hole(c) ? static_cast<char>(c) : '?';
-    in += i;
-    left -= i;
-  }
+  // Invalid UTF-8 decodes to U+FFFD one byte at a time, so each bad byte becomes one '?'.
+  for (size_t i = 0; i < utf8.size();) out += toCp1252(decodeOne(utf8, i));
   return out;
 }
 
 std::string cp1252ToUtf8(std::string_view cp1252) {
-  Converter conv("UTF-8", "WINDOWS-1252");
   std::string out;
   out.reserve(cp1252.size() + cp1252.size() / 4);
-  const char* in = cp1252.data();
-  size_t left = cp1252.size();
-  while (!conv.run(in, left, out)) {
-    appendUtf8(out, static_cast<unsigned char>(*in));
-    ++in;
-    --left;
-  }
+  for (char b : cp1252) appendUtf8(out, fromCp1252(static_cast<unsigned char>(b)));
   return out;
 }
 

@@ -14,10 +14,34 @@
 
 namespace plat {
 
+// What was being done when a file operation failed.
+enum class FileAction { Read, Write, Copy, Move };
+
+// A failed file operation: the file, what was done to it, and the system's error code
+// (errno here, GetLastError() on Windows). what() is the operator's message, in Portuguese,
+// e.g. "Arquivo C:\CLIENT\INTPOS.001 não pôde ser gravado: o caminho é uma pasta".
 class FileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  FileError(FileAction action, std::string path, int systemError, std::string target = {});
+
+  FileAction action() const { return action_; }
+  const std::string& path() const { return path_; }
+  // The other file of a copy or move; empty otherwise.
+  const std::string& target() const { return target_; }
+  int systemError() const { return systemError_; }
+
+ private:
+  FileAction action_;
+  std::string path_;
+  std::string target_;
+  int systemError_;
 };
+
+// Not a system error: a copy whose source and target are one file under two spellings.
+inline constexpr int kSameFile = -1;
+
+// The system's error code in a few words of Portuguese.
+std::string systemErrorText(int systemError);
 
 // Folder that stands for drive C: TEFSYNC_DRIVE_C, else $WINEPREFIX/drive_c, else
 // $HOME/.wine/drive_c.
@@ -30,14 +54,17 @@ std::string nativePath(std::string_view path);
 char separator();
 
 bool fileExists(std::string_view path);
+// True when both name one existing file (under any spelling, or through links).
+bool sameFile(std::string_view a, std::string_view b);
 bool dirExists(std::string_view path);
 // Deletes a file if it exists; true when it existed and is gone.
 bool deleteFile(std::string_view path);
-// Copies, overwriting the target; false on failure. Not atomic.
-bool copyFile(std::string_view from, std::string_view to);
-// Copies through a staging file next to the target and one rename: the target is
-// either the old file or the whole new one.
-bool copyFileAtomic(std::string_view from, std::string_view to);
+// Copies, overwriting the target; throws FileError on failure. Not atomic.
+void copyFile(std::string_view from, std::string_view to);
+// Copies through a staging file and one rename: the target is either the old file or the
+// whole new one. The staging file goes in stagingDir (same volume as the target), or
+// beside the target when it is empty. Throws FileError on failure.
+void copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir = {});
 // Renames within one volume, replacing an existing target; false on failure.
 bool renameFile(std::string_view from, std::string_view to);
 // Creates one folder level; false when it failed (callers ignore it).

@@ -115,7 +115,7 @@ std::vector<std::string> TfrmTEFSitef::LerLinhas(const std::string& arquivo) con
   try {
     return separaLinhas(plat::readText(arquivo));
   } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + arquivo + " não pôde ser lido: " + e.what());
+    throw TefError(e.what());
   }
 }
 
@@ -196,7 +196,7 @@ void TfrmTEFSitef::ColocaNaFila(const std::string& bytes) {
   try {
     plat::writeBytes(staging, bytes);
   } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + staging + " não pôde ser gravado: " + e.what());
+    throw TefError(e.what());
   }
   plat::flushFile(staging);
   if (!plat::renameFile(staging, ArqRequisicao()))
@@ -253,9 +253,16 @@ void TfrmTEFSitef::AguardaResposta() {
   }
 }
 
+void TfrmTEFSitef::Copia(const std::string& origem, const std::string& destino) {
+  try {
+    plat::copyFileAtomic(origem, destino);
+  } catch (const plat::FileError& e) {
+    throw TefError(e.what());
+  }
+}
+
 void TfrmTEFSitef::Baixa_Buffer_IntPos001() {
-  if (!plat::copyFileAtomic(ArqResposta(), ArqBackup()))
-    throw TefError("Arquivo " + ArqResposta() + " não pôde ser copiado para " + ArqBackup());
+  Copia(ArqResposta(), ArqBackup());
   plat::flushFile(ArqBackup());
 }
 
@@ -274,7 +281,7 @@ void TfrmTEFSitef::SalvaBkp(const std::string& requisicao) {
   try {
     plat::writeBytesAtomic(ArqBkp(), plat::utf8ToCp1252(requisicao + kCRLF));
   } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + ArqBkp() + " não pôde ser gravado: " + e.what());
+    throw TefError(e.what());
   }
 }
 
@@ -287,7 +294,7 @@ void TfrmTEFSitef::CriarArquivoTmpCupom(const std::string& Name_File, const std:
     try {
       plat::writeBytesAtomic(arquivo, std::string("teste") + kCRLF);
     } catch (const plat::FileError& e) {
-      throw TefError("Arquivo " + arquivo + " não pôde ser gravado: " + e.what());
+      throw TefError(e.what());
     }
   } else if (o == "ELIMINAR") {
     Delete_File_TEF(arquivo);
@@ -320,8 +327,7 @@ bool TfrmTEFSitef::Testa_file_multiplos(const std::string& OperIn, const std::st
   if (OperIn == "TESTE") return plat::fileExists(ArqMulti(nFileIn));
   if (OperIn == "COPIA") {
     // A payment that is not stored could never be finished: stop here rather than go on.
-    if (!plat::copyFileAtomic(ArqBackup(), ArqMulti(nFileIn)))
-      throw TefError("Arquivo " + ArqBackup() + " não pôde ser copiado para " + ArqMulti(nFileIn));
+    Copia(ArqBackup(), ArqMulti(nFileIn));
     return true;
   }
   if (OperIn == "DELETE") {
@@ -337,8 +343,7 @@ bool TfrmTEFSitef::Testa_file_multiplos(const std::string& OperIn, const std::st
     Delete_File_TEF(ArqBackup());
     Delete_File_TEF(ArqResposta());
     for (const std::string& destino : {ArqBackup(), ArqResposta()})
-      if (!plat::copyFileAtomic(ArqMulti(nFileIn), destino))
-        throw TefError("Arquivo " + ArqMulti(nFileIn) + " não pôde ser copiado para " + destino);
+      Copia(ArqMulti(nFileIn), destino);
     Coletar_Todos_os_dados_do_INTPOS001();
     return true;
   }
@@ -579,7 +584,7 @@ bool TfrmTEFSitef::ReenviaBkp() {
   try {
     bytes = plat::readBytes(ArqBkp());
   } catch (const plat::FileError& e) {
-    throw TefError("Arquivo " + ArqBkp() + " não pôde ser lido: " + e.what());
+    throw TefError(e.what());
   }
   // An old acknowledgment may carry the same identifier as this request.
   Delete_File_TEF(ArqStatus());
@@ -596,8 +601,7 @@ bool TfrmTEFSitef::ReenviaBkp() {
 
 void TfrmTEFSitef::Cancela_Transacao_TEF(bool eliminarTesteZKT) {
   finalizacaoPendente_ = false;
-  if (plat::fileExists(ArqBackup()) && !plat::copyFileAtomic(ArqBackup(), ArqResposta()))
-    throw TefError("Arquivo " + ArqBackup() + " não pôde ser copiado para " + ArqResposta());
+  if (plat::fileExists(ArqBackup())) Copia(ArqBackup(), ArqResposta());
   if (plat::fileExists(ArqResposta())) {
     AguardaGerenciador();
     Coletar_Todos_os_dados_do_INTPOS001();

@@ -73,6 +73,8 @@ class TfrmTEFSitef {
   int Recebeu_Arquivo_INTPOSSTS_Valido(int nTentativas);
   int IntPos_STS_Igual_Enviado(const std::string& cIdentificacao_P_Conferir);
   int IntPos_001_Igual_Enviado(const std::string& cIdentificacao_P_Conferir);
+  // Copies through a staging file; a failure ends the operation with the file named.
+  void Copia(const std::string& origem, const std::string& destino);
   void Baixa_Buffer_IntPos001();
   // Deletes the file when present; true when it was there.
   bool Delete_File_TEF(const std::string& Path_Name_File);

@@ -114,13 +114,27 @@ std::string np(std::string_view path) {
   return nativePath(path);
 }
 
-std::string errorText(int err) {
-  return std::strerror(err);
-}
+// An open file descriptor, closed on every path out.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  bool ok() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+  // Closes now and reports the result (a deferred write error shows up here).
+  int close() {
+    const int r = ::close(fd_);
+    fd_ = -1;
+    return r;
+  }
 
-[[noreturn]] void fail(const std::string& what, std::string_view path, int err) {
-  throw FileError(what + " \"" + std::string(path) + "\": " + errorText(err));
-}
+ private:
+  int fd_;
+};
 
 bool writeAll(int fd, std::string_view bytes) {
   const char* p = bytes.data();
@@ -159,44 +173,49 @@ std::string parentOf(const std::string& p) {
 }
 
 void syncFolder(const std::string& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
+  const Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.ok()) ::fsync(fd.get());
 }
 
-std::string stagingName(const std::string& target) {
+// A fresh name in stagingDir (a native folder), or beside target when it is empty.
+std::string stagingName(const std::string& target, const std::string& stagingDir) {
   static std::atomic<unsigned> counter{0};
   const auto slash = target.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  if (!stagingDir.empty()) dir = stripTrailingSlashes(stagingDir) + "/";
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   return dir + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
          std::to_string(counter.fetch_add(1));
 }
 
-// Writes bytes to a fresh staging file beside target and renames it over target.
+// Writes bytes to a fresh staging file and renames it over target. shownPath names the
+// file in an error.
 void replaceAtomically(std::string_view shownPath, const std::string& target,
-                       std::string_view bytes, bool ownerOnly) {
+                       std::string_view bytes, bool ownerOnly, const std::string& stagingDir = {},
+                       FileAction action = FileAction::Write, std::string_view shownSource = {}) {
   beforeChange();
-  const std::string tmp = stagingName(target);
-  const int fd =
-      ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
-  if (fd < 0) fail("Cannot create a file beside", shownPath, errno);
+  const std::string tmp = stagingName(target, stagingDir);
+  const auto failWith = [&](int err) -> void {
+    if (action == FileAction::Copy)
+      throw FileError(action, std::string(shownSource), err, std::string(shownPath));
+    throw FileError(action, std::string(shownPath), err);
+  };
+  Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666));
+  if (!fd.ok()) failWith(errno);
   struct stat old {};
   int err = 0;
   if (ownerOnly) {
-    if (::fchmod(fd, 0600) != 0) err = errno;
+    if (::fchmod(fd.get(), 0600) != 0) err = errno;
   } else if (statPath(target, old) && S_ISREG(old.st_mode)) {
-    ::fchmod(fd, old.st_mode & 07777);  // the new file keeps the old one's permissions
+    ::fchmod(fd.get(), old.st_mode & 07777);  // the new file keeps the old one's permissions
   }
-  if (!err && !writeAll(fd, bytes)) err = errno;
-  if (!err && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
+  if (!err && !writeAll(fd.get(), bytes)) err = errno;
+  if (!err && ::fsync(fd.get()) != 0) err = errno;
+  if (fd.close() != 0 && !err) err = errno;
   if (!err && ::rename(tmp.c_str(), target.c_str()) != 0) err = errno;
   if (err) {
     ::unlink(tmp.c_str());
-    fail("Cannot write", shownPath, err);
+    failWith(err);
   }
   syncFolder(parentOf(target));
 }
@@ -259,6 +278,13 @@ bool fileExists(std::string_view path) {
   return statPath(np(path), st) && !S_ISDIR(st.st_mode);
 }
 
+bool sameFile(std::string_view a, std::string_view b) {
+  struct stat sa {};
+  struct stat sb {};
+  return statPath(np(a), sa) && statPath(np(b), sb) && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 bool dirExists(std::string_view path) {
   return nativeDirExists(np(path));
 }
@@ -269,43 +295,42 @@ bool deleteFile(std::string_view path) {
   return ::unlink(np(path).c_str()) == 0;
 }
 
-bool copyFile(std::string_view from, std::string_view to) {
+void copyFile(std::string_view from, std::string_view to) {
   const std::string src = np(from);
   const std::string dst = np(to);
-  const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  const auto fail = [&](int err) -> void {
+    throw FileError(FileAction::Copy, std::string(from), err, std::string(to));
+  };
+  Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.ok()) fail(errno);
   struct stat sst {};
   struct stat dstSt {};
-  if (::fstat(in, &sst) != 0 || S_ISDIR(sst.st_mode) ||
-      (statPath(dst, dstSt) && dstSt.st_dev == sst.st_dev && dstSt.st_ino == sst.st_ino)) {
-    ::close(in);  // copying a file onto itself would truncate it
-    return false;
-  }
+  if (::fstat(in.get(), &sst) != 0) fail(errno);
+  if (S_ISDIR(sst.st_mode)) fail(EISDIR);
+  // Copying a file onto itself would truncate it.
+  if (statPath(dst, dstSt) && dstSt.st_dev == sst.st_dev && dstSt.st_ino == sst.st_ino)
+    fail(kSameFile);
   std::string bytes;
-  const bool readOk = readAll(in, bytes);
-  ::close(in);
-  if (!readOk) return false;
+  if (!readAll(in.get(), bytes)) fail(errno);
   beforeChange();
-  const int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (out < 0) return false;
-  bool ok = writeAll(out, bytes);
-  if (::close(out) != 0) ok = false;
-  if (ok) {
-    // The copy keeps the source's last-write time, as on Windows.
-    const timespec times[2] = {{0, UTIME_OMIT}, sst.st_mtim};
-    ::utimensat(AT_FDCWD, dst.c_str(), times, 0);
-  }
-  return ok;
+  Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!out.ok()) fail(errno);
+  if (!writeAll(out.get(), bytes)) fail(errno);
+  if (out.close() != 0) fail(errno);
+  // The copy keeps the source's last-write time, as on Windows.
+  const timespec times[2] = {{0, UTIME_OMIT}, sst.st_mtim};
+  ::utimensat(AT_FDCWD, dst.c_str(), times, 0);
 }
 
-bool copyFileAtomic(std::string_view from, std::string_view to) {
+void copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir) {
+  std::string bytes;
   try {
-    const std::string bytes = readBytes(from);
-    writeBytesAtomic(to, bytes);
-    return true;
-  } catch (const FileError&) {
-    return false;
+    bytes = readBytes(from);
+  } catch (const FileError& e) {
+    throw FileError(FileAction::Copy, std::string(from), e.systemError(), std::string(to));
   }
+  replaceAtomically(to, np(to), bytes, false, stagingDir.empty() ? std::string() : np(stagingDir),
+                    FileAction::Copy, from);
 }
 
 bool renameFile(std::string_view from, std::string_view to) {
@@ -329,36 +354,29 @@ bool createDir(std::string_view path) {
 }
 
 bool flushFile(std::string_view path) {
-  const int fd = ::open(np(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  ::fsync(fd);
-  ::close(fd);
+  const Fd fd(::open(np(path).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return false;
+  ::fsync(fd.get());
   return true;
 }
 
 std::string readBytes(std::string_view path) {
   const std::string p = np(path);
-  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) fail("Cannot open", path, errno);
+  const Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) throw FileError(FileAction::Read, std::string(path), errno);
   std::string out;
-  if (!readAll(fd, out)) {
-    const int err = errno;
-    ::close(fd);
-    fail("Cannot read", path, err);
-  }
-  ::close(fd);
+  if (!readAll(fd.get(), out)) throw FileError(FileAction::Read, std::string(path), errno);
   return out;
 }
 
 void writeBytes(std::string_view path, std::string_view bytes) {
   beforeChange();
   const std::string p = np(path);
-  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) fail("Cannot create", path, errno);
-  int err = 0;
-  if (!writeAll(fd, bytes)) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
-  if (err) fail("Cannot write", path, err);
+  Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  int err = fd.ok() ? 0 : errno;
+  if (!err && !writeAll(fd.get(), bytes)) err = errno;
+  if (!err && fd.close() != 0) err = errno;
+  if (err) throw FileError(FileAction::Write, std::string(path), err);
 }
 
 void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly) {
@@ -398,6 +416,36 @@ bool setFileAttributes(std::string_view path, int attributes) {
 
 void setFsOpHook(std::function<void()> hook) {
   opHook() = std::move(hook);
+}
+
+std::string systemErrorText(int err) {
+  switch (err) {
+    case ENOENT:
+      return "o arquivo ou a pasta não existe";
+    case ENOTDIR:
+      return "uma parte do caminho não é uma pasta";
+    case EACCES:
+    case EPERM:
+      return "acesso negado";
+    case EISDIR:
+      return "o caminho é uma pasta";
+    case ENOSPC:
+    case EDQUOT:
+      return "disco cheio";
+    case EROFS:
+      return "disco somente para leitura";
+    case EEXIST:
+      return "o arquivo já existe";
+    case EBUSY:
+    case ETXTBSY:
+      return "o arquivo está em uso";
+    case ENAMETOOLONG:
+      return "nome longo demais";
+    case EIO:
+      return "erro de entrada e saída no disco";
+    default:
+      return "erro do sistema " + std::to_string(err);
+  }
 }
 
 }  // namespace plat

@@ -30,7 +30,7 @@ class SettingsTest : public ::testing::Test {
 TEST(SettingsFile, LivesBesideTheExecutableByDefault) {
   TfrmConfig cfg;
   const std::string exeDir = fs::path(plat::executablePath()).parent_path().string();
-  EXPECT_EQ(cfg.ArquivoConfig(), exeDir + "/configAPI_TEF.ini");
+  EXPECT_EQ(cfg.ArquivoConfig(), exeDir + plat::separator() + "configAPI_TEF.ini");
 }
 
 TEST_F(SettingsTest, MissingFileGivesEmptyTextsZeroIdsOffAndTenSeconds) {
@@ -135,9 +135,11 @@ TEST_F(SettingsTest, SaveWritesTheEightKeysInOrderAsTypedAndCloses) {
   EXPECT_FALSE(cfg.Visible());
   EXPECT_EQ(cfg.Resultado(), TfrmConfig::ModalResult::Ok);
   EXPECT_EQ(cfg.IdCaixaValue(), 0);  // every register
+#ifndef _WIN32                       // on Windows a file takes its folder's permissions
   // The file holds the bearer token: owner only.
   EXPECT_EQ(fs::status(native).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+#endif
 }
 
 TEST_F(SettingsTest, SaveKeepsTheRestOfAHandEditedFile) {

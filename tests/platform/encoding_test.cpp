@@ -16,6 +16,7 @@ TEST(Cp1252, AccentedTextRoundTrips) {
       {"“aspas” – ‰",
        "\x93"
        "aspas\x94 \x96 \x89"},
+      {"Šƒ˜Ÿž•™", "\x8A\x83\x98\x9F\x9E\x95\x99"},
       {"", ""},
       {"CRT\r\n", "CRT\r\n"},
   };
@@ -32,6 +33,9 @@ TEST(Cp1252, UnmappableAndInvalidBecomeQuestionMarks) {
   };
   const Case cases[] = {
       {"日本", "??"},
+      {"Ā ā Ω ≠", "? ? ? ?"},  // no look-alike letters: one '?' each
+      {"\xC2\x80", "?"},       // U+0080: the byte 0x80 is the euro sign
+      {"\xEF\xBF\xBD", "?"},   // U+FFFD itself
       {"a😀b", "a?b"},
       {"x\xFFy", "x?y"},            // stray byte
       {"x\xC3", "x?"},              // cut sequence at the end

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "tests/platform/temp_drive.h"
 
@@ -15,6 +19,9 @@ class FsTest : public ::testing::Test {
   TempDrive drive;
 };
 
+// Linux: Windows paths map onto a drive folder, each component resolved without regard to
+// case against what exists.
+#ifndef _WIN32
 TEST_F(FsTest, WindowsPathsResolveCaseInsensitivelyAgainstExistingFolders) {
   fs::create_directories(drive.at("Client/BKPINTPOS/Multi"));
   TempDrive::put(drive.at("Client/RESP/IntPos.Sts"), "x");
@@ -90,12 +97,7 @@ TEST(DriveFolder, FallsBackToWinePrefixThenHome) {
       {"", "/w", "/h", "/w/drive_c"},
       {nullptr, nullptr, "/h", "/h/.wine/drive_c"},
   };
-  auto setOrUnset = [](const char* name, const char* v) {
-    if (v)
-      ::setenv(name, v, 1);
-    else
-      ::unsetenv(name);
-  };
+  auto setOrUnset = [](const char* name, const char* v) { testsupport::setEnv(name, v); };
   for (const auto& c : cases) {
     setOrUnset("TEFSYNC_DRIVE_C", c.driveC);
     setOrUnset("WINEPREFIX", c.winePrefix);
@@ -111,6 +113,31 @@ TEST(DriveFolder, FallsBackToWinePrefixThenHome) {
   restore("WINEPREFIX", savedWine);
   restore("HOME", savedHome);
 }
+#else
+// On Windows the file system itself ignores case; C: moves onto TEFSYNC_DRIVE_C only.
+TEST_F(FsTest, DriveCMovesOntoTheStandInFolder) {
+  using namespace std::string_literals;
+  const std::string d = drive.drive();
+  struct Case {
+    std::string path;
+    std::string native;
+  };
+  const Case cases[] = {
+      {"C:\\CLIENT\\REQ\\INTPOS.001", d + "\\CLIENT\\REQ\\INTPOS.001"},
+      {"c:/Client//REQ/./x\\..\\y\\", d + "\\Client\\REQ\\y\\"},
+      {"C:\\..\\..\\escape", d + "\\escape"},
+      {"C:\\x\0..\\..\\..\\windows"s, d + "\\x"},
+      {"D:\\DADOS\\a.txt", "D:\\DADOS\\a.txt"},
+      {"relative\\ping", "relative\\ping"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(plat::nativePath(c.path), c.native) << c.path;
+  EXPECT_EQ(plat::driveCFolder(), d);
+  EXPECT_EQ(plat::separator(), '\\');
+  testsupport::setEnv("TEFSYNC_DRIVE_C", nullptr);
+  EXPECT_EQ(plat::nativePath("C:\\CLIENT\\REQ\\"), "C:\\CLIENT\\REQ\\");
+  EXPECT_EQ(plat::driveCFolder(), "C:\\");
+}
+#endif
 
 TEST_F(FsTest, CreateDirMakesOneLevelAndReportsFailures) {
   EXPECT_TRUE(plat::createDir("C:\\CLIENT\\"));
@@ -133,22 +160,84 @@ TEST_F(FsTest, CopyOverwritesAndKeepsTheSourceTime) {
   TempDrive::put(drive.at("a.txt"), "new content");
   TempDrive::put(drive.at("B.TXT"), "old and longer content");
   ASSERT_TRUE(plat::setFileTime("C:\\a.txt", 1700000000));
-  EXPECT_TRUE(plat::copyFile("C:\\A.TXT", "C:\\b.txt"));
+  plat::copyFile("C:\\A.TXT", "C:\\b.txt");
   EXPECT_EQ(TempDrive::get(drive.at("B.TXT")), "new content");
   EXPECT_EQ(plat::fileTime("C:\\b.txt"), 1700000000);
-  EXPECT_FALSE(plat::copyFile("C:\\missing.txt", "C:\\b.txt"));
+  EXPECT_THROW(plat::copyFile("C:\\missing.txt", "C:\\b.txt"), plat::FileError);
   EXPECT_EQ(TempDrive::get(drive.at("B.TXT")), "new content");
-  EXPECT_FALSE(plat::copyFile("C:\\a.txt", "C:\\A.TXT"));  // the same file
+  EXPECT_THROW(plat::copyFile("C:\\a.txt", "C:\\A.TXT"), plat::FileError);  // the same file
   EXPECT_EQ(TempDrive::get(drive.at("a.txt")), "new content");
-  EXPECT_FALSE(plat::copyFile("C:\\a.txt", "C:\\nofolder\\b.txt"));
+  EXPECT_THROW(plat::copyFile("C:\\a.txt", "C:\\nofolder\\b.txt"), plat::FileError);
 }
 
 TEST_F(FsTest, AtomicCopyReplacesWholeOrNothing) {
   TempDrive::put(drive.at("src"), "payload");
-  EXPECT_TRUE(plat::copyFileAtomic("C:\\src", "C:\\dst"));
+  TempDrive::put(drive.at("dst"), "old");
+  fs::create_directories(drive.at("staging"));
+  plat::copyFileAtomic("C:\\src", "C:\\dst");
   EXPECT_EQ(TempDrive::get(drive.at("dst")), "payload");
-  EXPECT_FALSE(plat::copyFileAtomic("C:\\none", "C:\\dst"));
+  EXPECT_THROW(plat::copyFileAtomic("C:\\none", "C:\\dst"), plat::FileError);
   EXPECT_EQ(TempDrive::get(drive.at("dst")), "payload");
+
+  // Through a staging folder of the caller's: nothing stays behind there.
+  TempDrive::put(drive.at("src"), "second");
+  plat::copyFileAtomic("C:\\src", "C:\\dst", "C:\\staging");
+  EXPECT_EQ(TempDrive::get(drive.at("dst")), "second");
+  EXPECT_TRUE(fs::is_empty(drive.at("staging")));
+  EXPECT_THROW(plat::copyFileAtomic("C:\\src", "C:\\dst", "C:\\nostaging"), plat::FileError);
+  EXPECT_EQ(TempDrive::get(drive.at("dst")), "second");
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(drive.drive()))
+    left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"dst", "src", "staging"})) << "no staging file left";
+}
+
+// An operator reads one sentence in Portuguese naming the file once, with the cause.
+TEST_F(FsTest, FailuresAreWordedOnceWithThePathAndTheCause) {
+  TempDrive::put(drive.at("a.txt"), "a");
+  fs::create_directories(drive.at("CLIENT"));
+  struct Case {
+    std::function<void()> op;
+    std::string path;
+    std::string start;   // the sentence up to the cause
+    std::string reason;  // the whole cause where both systems word it alike
+  };
+  const Case cases[] = {
+      {[] { plat::readBytes("C:\\none.bin"); }, "C:\\none.bin",
+       "Arquivo C:\\none.bin não pôde ser lido: ", ""},
+      {[] { plat::writeBytes("C:\\no\\such\\f.bin", "x"); }, "C:\\no\\such\\f.bin",
+       "Arquivo C:\\no\\such\\f.bin não pôde ser gravado: ", ""},
+      {[] { plat::writeBytes("C:\\CLIENT", "x"); }, "C:\\CLIENT",
+       "Arquivo C:\\CLIENT não pôde ser gravado: ", ""},
+      {[] { plat::writeBytesAtomic("C:\\nofolder\\x", "x"); }, "C:\\nofolder\\x",
+       "Arquivo C:\\nofolder\\x não pôde ser gravado: ", ""},
+      {[] { plat::copyFile("C:\\missing.txt", "C:\\b.txt"); }, "C:\\missing.txt",
+       "Arquivo C:\\missing.txt não pôde ser copiado para C:\\b.txt: ", ""},
+      {[] { plat::copyFile("C:\\a.txt", "C:\\A.TXT"); }, "C:\\a.txt",
+       "Arquivo C:\\a.txt não pôde ser copiado para C:\\A.TXT: ",
+       "origem e destino são o mesmo arquivo"},
+      {[] { plat::copyFileAtomic("C:\\none", "C:\\dst"); }, "C:\\none",
+       "Arquivo C:\\none não pôde ser copiado para C:\\dst: ", ""},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.op();
+      ADD_FAILURE() << "no error for " << c.path;
+    } catch (const plat::FileError& e) {
+      const std::string m = e.what();
+      EXPECT_EQ(m.rfind(c.start, 0), 0u) << m;
+      const std::string reason = m.substr(std::min(m.size(), c.start.size()));
+      if (!c.reason.empty()) {
+        EXPECT_EQ(reason, c.reason) << m;
+      }
+      EXPECT_FALSE(reason.empty()) << m;
+      EXPECT_EQ(reason.find(c.path), std::string::npos) << "the path once: " << m;
+      EXPECT_EQ(e.path(), c.path);
+      for (const char* english : {"Cannot", "No such", "denied", "directory"})
+        EXPECT_EQ(m.find(english), std::string::npos) << m;
+    }
+  }
 }
 
 TEST_F(FsTest, DeleteTestsExistenceFirst) {
@@ -194,14 +283,18 @@ TEST_F(FsTest, TextFilesAreWindows1252OnDisk) {
 TEST_F(FsTest, AtomicWriteLeavesNoStagingFileAndSetsOwnerOnlyMode) {
   plat::writeBytesAtomic("C:\\conf.ini", "one", true);
   EXPECT_EQ(TempDrive::get(drive.at("conf.ini")), "one");
+#ifndef _WIN32  // on Windows the file takes its folder's permissions
   EXPECT_EQ(fs::status(drive.at("conf.ini")).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   fs::permissions(drive.at("conf.ini"), fs::perms::owner_all | fs::perms::group_read);
+#endif
   plat::writeBytesAtomic("C:\\CONF.INI", "two");
   EXPECT_EQ(TempDrive::get(drive.at("conf.ini")), "two");
+#ifndef _WIN32
   // Replacing keeps the permissions the file had.
   EXPECT_EQ(fs::status(drive.at("conf.ini")).permissions() & fs::perms::all,
             fs::perms::owner_all | fs::perms::group_read);
+#endif
   EXPECT_EQ(std::distance(fs::directory_iterator(drive.drive()), fs::directory_iterator()), 1);
 }
 
@@ -221,8 +314,15 @@ TEST_F(FsTest, FileTimesAndAttributes) {
   TempDrive::put(drive.at("f"), "");
   EXPECT_TRUE(plat::setFileTime("C:\\F", 1234567890));
   EXPECT_EQ(plat::fileTime("c:\\f"), 1234567890);
-  EXPECT_TRUE(plat::setFileAttributes("C:\\f", 0640));
-  EXPECT_EQ(plat::fileAttributes("C:\\f"), 0640);
+#ifdef _WIN32
+  const int attributes = 0x21;  // read-only and archive
+#else
+  const int attributes = 0640;
+#endif
+  const int before = plat::fileAttributes("C:\\f");
+  EXPECT_TRUE(plat::setFileAttributes("C:\\f", attributes));
+  EXPECT_EQ(plat::fileAttributes("C:\\f"), attributes);
+  EXPECT_TRUE(plat::setFileAttributes("C:\\f", before));  // so the folder can go
 }
 
 }  // namespace

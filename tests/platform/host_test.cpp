@@ -19,7 +19,7 @@ TEST(Host, ComputerNameIsAShortUpperCaseName) {
 TEST(Host, ExecutablePathIsThisTestProgram) {
   const std::filesystem::path p = plat::executablePath();
   EXPECT_TRUE(p.is_absolute());
-  EXPECT_EQ(p.filename(), "platform_tests");
+  EXPECT_EQ(p.stem(), "platform_tests");
   EXPECT_TRUE(std::filesystem::exists(p));
 }
 

@@ -7,23 +7,22 @@
 #include <random>
 #include <string>
 
+#include "tests/support/test_env.h"
+
 class TempDrive {
  public:
   TempDrive() {
     std::random_device rd;
-    root_ = std::filesystem::temp_directory_path() /
+    root_ = testsupport::tempRoot() /
             ("tefsync_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
     std::filesystem::create_directories(root_ / "drive_c");
     const char* old = std::getenv("TEFSYNC_DRIVE_C");
     hadOld_ = old != nullptr;
     if (old) old_ = old;
-    ::setenv("TEFSYNC_DRIVE_C", drive().c_str(), 1);
+    testsupport::setEnv("TEFSYNC_DRIVE_C", drive());
   }
   ~TempDrive() {
-    if (hadOld_)
-      ::setenv("TEFSYNC_DRIVE_C", old_.c_str(), 1);
-    else
-      ::unsetenv("TEFSYNC_DRIVE_C");
+    testsupport::setEnv("TEFSYNC_DRIVE_C", hadOld_ ? old_.c_str() : nullptr);
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
   }

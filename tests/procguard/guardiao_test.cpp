@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "procguard/Guardiao.h"
 #include "procguard/SemTela.h"
+#include "tests/support/test_env.h"
 
 using procguard::TfrmPrincipal;
 
@@ -455,13 +456,7 @@ TEST(GuardiaoSemTela, DisplayRule) {
       {":0", nullptr, "minimal", false},     {":0", nullptr, "xcb", true},
       {"", nullptr, nullptr, false},
   };
-  auto definir = [](const char* nome, const char* valor) {
-    if (valor) {
-      ::setenv(nome, valor, 1);
-    } else {
-      ::unsetenv(nome);
-    }
-  };
+  auto definir = [](const char* nome, const char* valor) { testsupport::setEnv(nome, valor); };
   for (const auto& caso : casos) {
     definir("DISPLAY", caso.display);
     definir("WAYLAND_DISPLAY", caso.wayland);

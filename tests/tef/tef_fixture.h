@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "tef/TfrmTEFSitef.h"
 #include "tef/TfrmTefSitef_XE.h"
+#include "tests/support/test_env.h"
 #include "tools/sitef-sim/sitef_sim.h"
 
 // Thrown from a pause to end a wait that has no limit.
@@ -26,7 +27,7 @@ class TefTest : public ::testing::Test {
   // base: where the test's folders go; the system's temporary folder when empty.
   explicit TefTest(std::filesystem::path base = {}) {
     std::random_device rd;
-    if (base.empty()) base = std::filesystem::temp_directory_path();
+    if (base.empty()) base = testsupport::tempRoot();
     root_ = base / ("tef_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
     std::filesystem::create_directories(root_ / "drive_c" / "Client" / "REQ");
     std::filesystem::create_directories(root_ / "drive_c" / "Client" / "RESP");
@@ -34,7 +35,7 @@ class TefTest : public ::testing::Test {
     const char* old = std::getenv("TEFSYNC_DRIVE_C");
     if (old) oldDrive_ = old;
     hadOld_ = old != nullptr;
-    ::setenv("TEFSYNC_DRIVE_C", drive().c_str(), 1);
+    testsupport::setEnv("TEFSYNC_DRIVE_C", drive());
     select.temTefSitef = true;
     newEngine();
     hookId_ = clock.addSleepHook([this](int64_t) {
@@ -49,10 +50,7 @@ class TefTest : public ::testing::Test {
   ~TefTest() override {
     clock.removeSleepHook(hookId_);
     engine.reset();
-    if (hadOld_)
-      ::setenv("TEFSYNC_DRIVE_C", oldDrive_.c_str(), 1);
-    else
-      ::unsetenv("TEFSYNC_DRIVE_C");
+    testsupport::setEnv("TEFSYNC_DRIVE_C", hadOld_ ? oldDrive_.c_str() : nullptr);
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
   }

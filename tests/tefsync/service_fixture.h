@@ -15,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "tefsync/core/TfrmPrincipal.h"
+#include "tests/support/test_env.h"
 #include "tools/cloud-mock/cloud_mock.h"
 #include "tools/sitef-sim/sitef_sim.h"
 
@@ -59,7 +60,7 @@ class ServiceTest : public ::testing::Test {
  protected:
   ServiceTest() {
     std::random_device rd;
-    root_ = fs::temp_directory_path() /
+    root_ = testsupport::tempRoot() /
             ("tefsync_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
     fs::create_directories(root_ / "drive_c" / "Client" / "REQ");
     fs::create_directories(root_ / "drive_c" / "Client" / "RESP");
@@ -68,7 +69,7 @@ class ServiceTest : public ::testing::Test {
     const char* old = std::getenv("TEFSYNC_DRIVE_C");
     hadOld_ = old != nullptr;
     if (old) oldDrive_ = old;
-    ::setenv("TEFSYNC_DRIVE_C", (root_ / "drive_c").c_str(), 1);
+    testsupport::setEnv("TEFSYNC_DRIVE_C", (root_ / "drive_c").string());
     hookId_ = clock.addSleepHook([this](int64_t) {
       for (auto& w : watchers) w();
       if (sim) sim->step();
@@ -78,10 +79,7 @@ class ServiceTest : public ::testing::Test {
     clock.removeSleepHook(hookId_);
     svc.reset();
     mock.stop();
-    if (hadOld_)
-      ::setenv("TEFSYNC_DRIVE_C", oldDrive_.c_str(), 1);
-    else
-      ::unsetenv("TEFSYNC_DRIVE_C");
+    testsupport::setEnv("TEFSYNC_DRIVE_C", hadOld_ ? oldDrive_.c_str() : nullptr);
     std::error_code ec;
     fs::remove_all(root_, ec);
   }

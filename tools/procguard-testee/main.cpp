@@ -58,7 +58,9 @@ int main() {
         std::signal(SIGINT, SIG_IGN);
         for (;;) plat::clock().sleepMs(60000);
       }
+#ifdef SIGSTOP  // Windows has no stop signal
       if (mode == "stop") std::raise(SIGSTOP);
+#endif
       if (mode == "answer" && plat::fileExists(ping + "test-ping.txt")) {
         plat::deleteFile(ping + "test-ping.txt");
         plat::writeText(ping + "resp-ping.txt", "");

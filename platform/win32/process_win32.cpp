@@ -1,0 +1,108 @@
+// Processes on Windows: listed with a Toolhelp32 snapshot, ended with TerminateProcess,
+// started with CreateProcessW (never through a shell).
+#include <windows.h>
+// needs windows.h first
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/host.h"
+#include "platform/process.h"
+#include "platform/win32/wide.h"
+
+namespace plat {
+namespace {
+
+std::string upperAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+std::string trimBlanks(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  const auto last = s.find_last_not_of(" \t");
+  return s.substr(first, last - first + 1);
+}
+
+std::string baseName(const std::string& path) {
+  const auto sep = path.find_last_of("\\/");
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+struct Entry {
+  DWORD pid;
+  std::string exeName;  // file name only, as the snapshot gives it
+};
+
+std::vector<Entry> snapshot() {
+  std::vector<Entry> out;
+  win::Handle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snap.ok()) return out;
+  PROCESSENTRY32W pe{};
+  pe.dwSize = sizeof pe;
+  for (BOOL more = ::Process32FirstW(snap.get(), &pe); more;
+       more = ::Process32NextW(snap.get(), &pe))
+    out.push_back({pe.th32ProcessID, win::narrow(pe.szExeFile)});
+  return out;
+}
+
+// Full path of a process's executable; empty when it cannot be inspected.
+std::string fullPathOf(HANDLE process) {
+  std::vector<wchar_t> buf(32768);
+  DWORD size = static_cast<DWORD>(buf.size());
+  if (!::QueryFullProcessImageNameW(process, 0, buf.data(), &size)) return {};
+  return win::narrow(std::wstring_view(buf.data(), size));
+}
+
+}  // namespace
+
+int countProcesses(const std::string& name) {
+  const std::string wanted = upperAscii(name);
+  int count = 0;
+  for (const auto& e : snapshot())
+    if (e.pid != 0 && upperAscii(trimBlanks(baseName(e.exeName))) == wanted) ++count;
+  return count;
+}
+
+bool killProcesses(const std::string& name) {
+  const bool wholePath = baseName(name) != name;
+  const std::string wanted = upperAscii(name);
+  const DWORD self = ::GetCurrentProcessId();
+  bool ended = false;
+  for (const auto& e : snapshot()) {
+    if (e.pid == self || e.pid == 0) continue;
+    if (!wholePath && upperAscii(baseName(e.exeName)) != wanted) continue;
+    win::Handle h(
+        ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.pid));
+    if (!h.ok()) continue;
+    if (wholePath && upperAscii(fullPathOf(h.get())) != wanted) continue;
+    if (::TerminateProcess(h.get(), 1)) ended = true;
+  }
+  return ended;
+}
+
+bool startProcess(const std::string& path) {
+  const std::wstring exe = win::widen(path);
+  std::wstring cmd = L"\"" + exe + L"\"";
+  // The guardian's own folder is the started program's working folder.
+  const std::string self = executablePath();
+  const auto sep = self.find_last_of("\\/");
+  const std::wstring folder = win::widen(sep == std::string::npos ? "." : self.substr(0, sep + 1));
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP,
+                        nullptr, folder.c_str(), &si, &pi))
+    return false;
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  return true;
+}
+
+// Windows keeps no zombies: nothing to reap.
+void reapChildren() {}
+
+}  // namespace plat
