@@ -712,6 +712,13 @@ void TfrmTEFSitef::Cancela_Transacao_TEF(bool eliminarTesteZKT) {
 }
 
 int TfrmTEFSitef::Verifica_Transacao_Pendente() {
+  pasta_.limpaStaging();
+  const int r = FinalizaPendentes();
+  pasta_.limpaStaging();
+  return r;
+}
+
+int TfrmTEFSitef::FinalizaPendentes() {
   iRetorno_ = 0;
   finalizacaoPendente_ = false;
   if (!select_.temTefSitef) return 0;

@@ -166,22 +166,29 @@ void syncFolder(const std::string& dir) {
   }
 }
 
-std::string stagingName(const std::string& target, const std::string& stagingDir = {}) {
+std::string baseName(std::string_view path) {
+  const auto cut = path.find_last_of("\\/");
+  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+// A fresh name beside the target (nobody owns that folder's leftovers).
+std::string stagingBeside(const std::string& target) {
   static std::atomic<unsigned> counter{0};
   const auto slash = target.find_last_of('/');
-  std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  if (!stagingDir.empty()) dir = stagingDir.back() == '/' ? stagingDir : stagingDir + "/";
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  return dir + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  return dir + "." + baseName(target) + ".tmp" + std::to_string(::getpid()) + "_" +
          std::to_string(counter.fetch_add(1));
 }
 
-// Writes bytes to a fresh staging file (beside target unless stagingDir is given) and
-// renames it over target.
+// Writes bytes to a staging file (a fresh one beside target, or the fixed one in stagingDir)
+// and renames it over target.
 void replaceAtomically(std::string_view shownPath, const std::string& target,
-                       std::string_view bytes, bool ownerOnly, const std::string& stagingDir = {}) {
+                       std::string_view bytes, bool ownerOnly, std::string_view stagingDir) {
   beforeChange();
-  const std::string tmp = stagingName(target, stagingDir);
+  const std::string tmp =
+      stagingDir.empty() ? stagingBeside(target) : np(stagingFileFor(shownPath, stagingDir));
+  // A fixed staging name may hold what a cut left: it is never needed, so it is replaced.
+  if (!stagingDir.empty()) ::unlink(tmp.c_str());
   const int fd =
       ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
   if (fd < 0) fail("Cannot create a file beside", shownPath, errno);
@@ -305,9 +312,7 @@ bool copyFile(std::string_view from, std::string_view to) {
 bool copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir) {
   try {
     const std::string bytes = readBytes(from);
-    std::string staging = stagingDir.empty() ? std::string() : np(stagingDir);
-    while (staging.size() > 1 && staging.back() == '/') staging.pop_back();
-    replaceAtomically(to, np(to), bytes, false, staging);
+    replaceAtomically(to, np(to), bytes, false, stagingDir);
     return true;
   } catch (const FileError&) {
     return false;
@@ -367,8 +372,15 @@ void writeBytes(std::string_view path, std::string_view bytes) {
   if (err) fail("Cannot write", path, err);
 }
 
-void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly) {
-  replaceAtomically(path, np(path), bytes, ownerOnly);
+std::string stagingFileFor(std::string_view target, std::string_view stagingDir) {
+  std::string dir(stagingDir);
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+  return dir + "." + baseName(target) + ".tmp";
+}
+
+void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly,
+                      std::string_view stagingDir) {
+  replaceAtomically(path, np(path), bytes, ownerOnly, stagingDir);
 }
 
 std::string readText(std::string_view path) {
