@@ -113,6 +113,7 @@ class TfrmTEFSitef {
   void CarregaArquivo(const std::string& arquivo);
   int FinalizaPendentes();
   bool ReenviaBkp();
+  void GuardaRespostaAlheia();
   bool DesfazAtrasadas();
   int ProximoPagamento(const std::string& cNumeroCupom, double valor, const std::string& n);
   Finalizacao TransacaoCarregada(const std::string& operacao) const;
