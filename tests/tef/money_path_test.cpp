@@ -299,4 +299,13 @@ TEST_F(MoneyPath, LateAnswerOverTheCopyPutBackIsNotLost) {
   EXPECT_FALSE(has("Client/BKPINTPOS/INTPOS.AT1"));
 }
 
+// A staging file a cut left under its fixed name does not stop the next write to its target.
+TEST_F(MoneyPath, LeftoverStagingFileIsReplaced) {
+  put("drivezkt/tmp/tef_Sitef/.INTPOS.BKP.tmp", "half");
+  const std::string bytes = "000-000 = NCN\r\n999-999 = 0\r\n";
+  engine->pasta().salvaFinalizacao(bytes);
+  EXPECT_EQ(get("Client/BKPINTPOS/INTPOS.BKP"), bytes);
+  EXPECT_FALSE(has("drivezkt/tmp/tef_Sitef/.INTPOS.BKP.tmp"));
+}
+
 }  // namespace
