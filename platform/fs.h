@@ -62,9 +62,14 @@ bool deleteFile(std::string_view path);
 // Copies, overwriting the target; throws FileError on failure. Not atomic.
 void copyFile(std::string_view from, std::string_view to);
 // Copies through a staging file and one rename: the target is either the old file or the
-// whole new one. The staging file goes in stagingDir (same volume as the target), or
-// beside the target when it is empty. Throws FileError on failure.
+// whole new one. The staging file is made in stagingDir (which must be on the target's
+// volume) under the fixed name stagingFileFor gives, or beside the target under a fresh name
+// when stagingDir is empty. Throws FileError on failure.
 void copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir = {});
+// The staging file a copy or write to target goes through in stagingDir: "." + the target's
+// name + ".tmp". Fixed, so whoever owns stagingDir can remove what a cut left there without
+// listing it; one writer per staging folder at a time.
+std::string stagingFileFor(std::string_view target, std::string_view stagingDir);
 // Renames within one volume, replacing an existing target; false on failure.
 bool renameFile(std::string_view from, std::string_view to);
 // Creates one folder level; false when it failed (callers ignore it).
@@ -75,8 +80,10 @@ bool flushFile(std::string_view path);
 // Whole-file access; throw FileError naming the file on failure.
 std::string readBytes(std::string_view path);
 void writeBytes(std::string_view path, std::string_view bytes);
-// Writes a new file beside the target, flushes it and renames it over the target.
-void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly = false);
+// Writes a new file (beside the target, or in stagingDir as copyFileAtomic does), flushes it
+// and renames it over the target.
+void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly = false,
+                      std::string_view stagingDir = {});
 
 // Windows-1252 text files, UTF-8 in memory. Line ends are kept as they are.
 std::string readText(std::string_view path);

@@ -84,22 +84,20 @@ void PastaDeRecuperacao::copia(const std::string& de, const std::string& para) {
 
 void PastaDeRecuperacao::grava(const std::string& arquivo, const std::string& bytes) {
   try {
-    const std::string pasta = staging();
-    if (pasta.empty()) {
-      plat::writeBytesAtomic(arquivo, bytes);
-      return;
-    }
-    static unsigned contador = 0;
-    const std::string tmp = pasta + "rec" + std::to_string(++contador) + ".tmp";
-    plat::writeBytes(tmp, bytes);
-    plat::flushFile(tmp);
-    if (!plat::renameFile(tmp, arquivo)) {
-      plat::deleteFile(tmp);
-      throw TefError("Arquivo " + tmp + " não pôde ser movido para " + arquivo);
-    }
+    plat::writeBytesAtomic(arquivo, bytes, false, staging());
   } catch (const plat::FileError& e) {
     throw TefError(e.what());
   }
+}
+
+void PastaDeRecuperacao::limpaStaging() {
+  // The rename had not happened, so the old file is whole: what a cut left is never needed.
+  if (!plat::dirExists(pastaTemporaria_)) return;
+  std::vector<std::string> alvos = {Resposta(), RespostaGuardada(), FinalizacaoSalva(), Marcador(),
+                                    Registro()};
+  for (const char* n : {"1", "2", "3"}) alvos.push_back(Pagamento(n));
+  for (int n = 1; n <= kVagasAtrasadas; ++n) alvos.push_back(Atrasada(n));
+  for (const auto& alvo : alvos) apaga(plat::stagingFileFor(alvo, pastaTemporaria_));
 }
 
 std::string PastaDeRecuperacao::le(const std::string& arquivo) const {

@@ -52,7 +52,9 @@
 //   5. A stale approved answer is copied to INTPOS.ATn before it is deleted from RESP\.
 //   6. Every file is written whole in the engine's temporary folder and moved in by rename, so
 //      a cut leaves either the old file or the new one, and nothing stray in the manager's
-//      folders.
+//      folders. The staging file has a fixed name ("." + target name + ".tmp"); one a cut left
+//      is never needed (the old file is whole) and the recovery deletes it at its start and
+//      at its end.
 //
 // INVARIANT
 //
@@ -137,6 +139,8 @@ class PastaDeRecuperacao {
   void fechaVenda();
   void guardaAtrasada();
   void descartaAtrasada(int n);
+  // Removes the staging files a cut between a write and its rename left behind.
+  void limpaStaging();
   // Deletes a file of the folder when present; true when it was there and is gone.
   bool apaga(const std::string& arquivo);
 

@@ -637,6 +637,35 @@ bool TfrmTEFSitef::ReenviaBkp() {
   return false;
 }
 
+// The manager may have written a late answer over the copy the engine put back in RESP\ for
+// finishing. Putting the backup answer back would then lose that approval: it is kept to be
+// undone first, like any approval that came after its sale gave up on it.
+void TfrmTEFSitef::GuardaRespostaAlheia() {
+  if (!pasta_.temResposta() || !pasta_.temRespostaGuardada()) return;
+  std::string resposta, guardada;
+  try {
+    resposta = plat::cp1252ToUtf8(pasta_.le(ArqResposta()));
+    guardada = plat::cp1252ToUtf8(pasta_.le(ArqBackup()));
+  } catch (const TefError& e) {
+    Log("Recuperacao TEF", e.what());
+    return;
+  }
+  if (!respostaCompleta(resposta)) return;
+  const auto transacao = [](const std::string& t) {
+    return Finalizacao{"",
+                       campoDoTexto(t, "001"),
+                       campoDoTexto(t, "002"),
+                       campoDoTexto(t, "012"),
+                       campoDoTexto(t, "027"),
+                       campoDoTexto(t, "010")};
+  };
+  const Finalizacao a = transacao(resposta), g = transacao(guardada);
+  if (a.id == g.id && a.mesmaTransacao(g)) return;
+  Log("Recuperacao TEF", "Resposta em " + ArqResposta() + " (identificador " + a.id +
+                             ") nao e a da transacao guardada");
+  DescartaRespostaAntiga(resposta);
+}
+
 // Undoes the approvals that came after their sale had given up on them.
 bool TfrmTEFSitef::DesfazAtrasadas() {
   for (int n = 1; n <= PastaDeRecuperacao::kVagasAtrasadas; ++n) {
@@ -712,11 +741,19 @@ void TfrmTEFSitef::Cancela_Transacao_TEF(bool eliminarTesteZKT) {
 }
 
 int TfrmTEFSitef::Verifica_Transacao_Pendente() {
+  pasta_.limpaStaging();
+  const int r = FinalizaPendentes();
+  pasta_.limpaStaging();
+  return r;
+}
+
+int TfrmTEFSitef::FinalizaPendentes() {
   iRetorno_ = 0;
   finalizacaoPendente_ = false;
   if (!select_.temTefSitef) return 0;
   // An unacknowledged CNF or NCN goes first: every later request would overwrite it.
   if (pasta_.temFinalizacaoSalva() && !ReenviaBkp()) return iRetorno_;
+  GuardaRespostaAlheia();
   if (!DesfazAtrasadas()) return iRetorno_;
   if (pasta_.temPagamentoGuardado()) {
     if (pasta_.temRespostaGuardada() || pasta_.temResposta()) {

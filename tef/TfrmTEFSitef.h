@@ -112,7 +112,9 @@ class TfrmTEFSitef {
   void ColocaNaFila(const std::string& bytes);
   std::vector<std::string> LerLinhas(const std::string& arquivo) const;
   void CarregaArquivo(const std::string& arquivo);
+  int FinalizaPendentes();
   bool ReenviaBkp();
+  void GuardaRespostaAlheia();
   bool DesfazAtrasadas();
   int ProximoPagamento(const std::string& cNumeroCupom, double valor, const std::string& n);
   Finalizacao TransacaoCarregada(const std::string& operacao) const;

@@ -177,24 +177,30 @@ void syncFolder(const std::string& dir) {
   if (fd.ok()) ::fsync(fd.get());
 }
 
-// A fresh name in stagingDir (a native folder), or beside target when it is empty.
-std::string stagingName(const std::string& target, const std::string& stagingDir) {
+std::string baseName(std::string_view path) {
+  const auto cut = path.find_last_of("\\/");
+  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+// A fresh name beside the target (nobody owns that folder's leftovers).
+std::string stagingBeside(const std::string& target) {
   static std::atomic<unsigned> counter{0};
   const auto slash = target.find_last_of('/');
-  std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  if (!stagingDir.empty()) dir = stripTrailingSlashes(stagingDir) + "/";
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  return dir + "." + base + ".tmp" + std::to_string(::getpid()) + "_" +
+  const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  return dir + "." + baseName(target) + ".tmp" + std::to_string(::getpid()) + "_" +
          std::to_string(counter.fetch_add(1));
 }
 
-// Writes bytes to a fresh staging file and renames it over target. shownPath names the
-// file in an error.
+// Writes bytes to a staging file (a fresh one beside target, or the fixed one in stagingDir)
+// and renames it over target. shownPath names the file in an error.
 void replaceAtomically(std::string_view shownPath, const std::string& target,
-                       std::string_view bytes, bool ownerOnly, const std::string& stagingDir = {},
+                       std::string_view bytes, bool ownerOnly, std::string_view stagingDir = {},
                        FileAction action = FileAction::Write, std::string_view shownSource = {}) {
   beforeChange();
-  const std::string tmp = stagingName(target, stagingDir);
+  const std::string tmp =
+      stagingDir.empty() ? stagingBeside(target) : np(stagingFileFor(shownPath, stagingDir));
+  // A fixed staging name may hold what a cut left: it is never needed, so it is replaced.
+  if (!stagingDir.empty()) ::unlink(tmp.c_str());
   const auto failWith = [&](int err) -> void {
     if (action == FileAction::Copy)
       throw FileError(action, std::string(shownSource), err, std::string(shownPath));
@@ -331,8 +337,7 @@ void copyFileAtomic(std::string_view from, std::string_view to, std::string_view
   } catch (const FileError& e) {
     throw FileError(FileAction::Copy, std::string(from), e.systemError(), std::string(to));
   }
-  replaceAtomically(to, np(to), bytes, false, stagingDir.empty() ? std::string() : np(stagingDir),
-                    FileAction::Copy, from);
+  replaceAtomically(to, np(to), bytes, false, stagingDir, FileAction::Copy, from);
 }
 
 bool renameFile(std::string_view from, std::string_view to) {
@@ -381,8 +386,15 @@ void writeBytes(std::string_view path, std::string_view bytes) {
   if (err) throw FileError(FileAction::Write, std::string(path), err);
 }
 
-void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly) {
-  replaceAtomically(path, np(path), bytes, ownerOnly);
+std::string stagingFileFor(std::string_view target, std::string_view stagingDir) {
+  std::string dir(stagingDir);
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+  return dir + "." + baseName(target) + ".tmp";
+}
+
+void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly,
+                      std::string_view stagingDir) {
+  replaceAtomically(path, np(path), bytes, ownerOnly, stagingDir);
 }
 
 std::string readText(std::string_view path) {

@@ -105,13 +105,14 @@ std::string folderOf(const std::string& p) {
   return sep == std::string::npos ? std::string() : p.substr(0, sep + 1);
 }
 
+// A fresh name beside the target (nobody owns that folder's leftovers), or the fixed name in
+// stagingDir that its owner can clear after a cut.
 std::string stagingName(const std::string& target, const std::string& stagingDir) {
   static std::atomic<unsigned> counter{0};
-  std::string dir = folderOf(target);
-  if (!stagingDir.empty()) dir = stripTrailingSeps(stagingDir) + "\\";
   const auto sep = target.find_last_of("\\/");
   const std::string base = sep == std::string::npos ? target : target.substr(sep + 1);
-  return dir + "." + base + ".tmp" + std::to_string(::GetCurrentProcessId()) + "_" +
+  if (!stagingDir.empty()) return stripTrailingSeps(stagingDir) + "\\." + base + ".tmp";
+  return folderOf(target) + "." + base + ".tmp" + std::to_string(::GetCurrentProcessId()) + "_" +
          std::to_string(counter.fetch_add(1));
 }
 
@@ -128,6 +129,8 @@ DWORD replaceAtomically(const std::string& target, std::string_view bytes,
                         const std::string& stagingDir) {
   const std::string tmp = stagingName(target, stagingDir);
   const std::wstring wtmp = win::widen(tmp);
+  // A fixed staging name may hold what a cut left: it is never needed, so it is replaced.
+  if (!stagingDir.empty()) ::DeleteFileW(wtmp.c_str());
   DWORD err = 0;
   {
     win::Handle h(::CreateFileW(wtmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -314,11 +317,21 @@ void writeBytes(std::string_view path, std::string_view bytes) {
   if (err) throw FileError(FileAction::Write, std::string(path), static_cast<int>(err));
 }
 
-void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly) {
+std::string stagingFileFor(std::string_view target, std::string_view stagingDir) {
+  const auto cut = target.find_last_of("\\/");
+  std::string dir(stagingDir);
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+  return dir + "." + std::string(cut == std::string_view::npos ? target : target.substr(cut + 1)) +
+         ".tmp";
+}
+
+void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly,
+                      std::string_view stagingDir) {
   // A file in the program's folder takes that folder's permissions on Windows.
   (void)ownerOnly;
   beforeChange();
-  const DWORD err = replaceAtomically(nativePath(path), bytes, {});
+  const DWORD err = replaceAtomically(nativePath(path), bytes,
+                                      stagingDir.empty() ? std::string() : nativePath(stagingDir));
   if (err) throw FileError(FileAction::Write, std::string(path), static_cast<int>(err));
 }
 

@@ -269,4 +269,43 @@ TEST_F(MoneyPath, VeryLateApprovalIsUndone) {
   EXPECT_EQ(finishRequests().size(), 2u);
 }
 
+// A cut after a stored payment was put back in RESP\ for finishing, and the manager then wrote
+// its late answer to another request over that copy: both transactions are undone, and the
+// staging files the cut left in the engine's temporary folder are gone.
+TEST_F(MoneyPath, LateAnswerOverTheCopyPutBackIsNotLost) {
+  marker();
+  put("Client/BKPINTPOS/Multi/INTPOS.001", approved("100", "1001"));
+  put("Client/BKPINTPOS/INTPOS.001", approved("100", "1001"));
+  put("Client/RESP/INTPOS.001", approved("200", "2002"));
+  const std::vector<std::string> staging = {"drivezkt/tmp/tef_Sitef/.INTPOS.001.tmp",
+                                            "drivezkt/tmp/tef_Sitef/.TesteCupom.zkt.tmp",
+                                            "drivezkt/tmp/tef_Sitef/.Finalizadas.zkt.tmp"};
+  for (const auto& f : staging) put(f, "half");
+  startManager();
+  fresh();
+  EXPECT_EQ(engine->Verifica_Transacao_Pendente(), 0);
+  auto sent = finishRequests();
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, (std::vector<std::string>{"NCN 1001", "NCN 2002"}));
+  EXPECT_EQ(backupFolderLeft(), std::vector<std::string>{"Finalizadas.zkt"});
+  EXPECT_FALSE(hasMarker());
+  for (const auto& f : staging) EXPECT_FALSE(has(f)) << f;
+  // The copy in RESP\ that is the stored payment's own is no late answer.
+  fresh();
+  put("Client/BKPINTPOS/INTPOS.001", approved("300", "3003"));
+  put("Client/RESP/INTPOS.001", approved("300", "3003"));
+  EXPECT_EQ(engine->Verifica_Transacao_Pendente(), 0);
+  EXPECT_EQ(finishRequests().back(), "CNF 3003");
+  EXPECT_FALSE(has("Client/BKPINTPOS/INTPOS.AT1"));
+}
+
+// A staging file a cut left under its fixed name does not stop the next write to its target.
+TEST_F(MoneyPath, LeftoverStagingFileIsReplaced) {
+  put("drivezkt/tmp/tef_Sitef/.INTPOS.BKP.tmp", "half");
+  const std::string bytes = "000-000 = NCN\r\n999-999 = 0\r\n";
+  engine->pasta().salvaFinalizacao(bytes);
+  EXPECT_EQ(get("Client/BKPINTPOS/INTPOS.BKP"), bytes);
+  EXPECT_FALSE(has("drivezkt/tmp/tef_Sitef/.INTPOS.BKP.tmp"));
+}
+
 }  // namespace

@@ -51,7 +51,9 @@ TEST_F(Recovery, DecisionTable) {
       {"answer only, marker", false, true, true, 2, {"NCN 502"}, {}},
       // Never kept, so never shown to the cloud: undone.
       {"answer only, no marker", false, true, false, 2, {"NCN 502"}, {}},
-      {"backup wins over answer", true, true, false, 1, {"CNF 501"}, {}},
+      // The backup answer is finished as it began; another approval in RESP\ is a late one,
+      // pending at the manager: undone first, not overwritten.
+      {"backup and another answer", true, true, false, 1, {"NCN 502", "CNF 501"}, {}},
       {"nothing", false, false, true, 1, {}, {}},
   };
   for (const auto& c : cases) {
