@@ -9,6 +9,19 @@ namespace {
 
 const char* const kCRLF = "\r\n";
 
+std::vector<std::string> separa(const std::string& linha, char sep) {
+  std::vector<std::string> partes(1);
+  for (char c : linha) {
+    if (c == sep)
+      partes.emplace_back();
+    else
+      partes.back() += c;
+  }
+  return partes;
+}
+
+}  // namespace
+
 std::vector<std::string> linhasDoTexto(const std::string& texto) {
   std::vector<std::string> linhas;
   std::string atual;
@@ -25,19 +38,6 @@ std::vector<std::string> linhasDoTexto(const std::string& texto) {
   if (!atual.empty()) linhas.push_back(atual);
   return linhas;
 }
-
-std::vector<std::string> separa(const std::string& linha, char sep) {
-  std::vector<std::string> partes(1);
-  for (char c : linha) {
-    if (c == sep)
-      partes.emplace_back();
-    else
-      partes.back() += c;
-  }
-  return partes;
-}
-
-}  // namespace
 
 std::string campoDoTexto(const std::string& texto, const std::string& codigo,
                          const std::string& seq) {

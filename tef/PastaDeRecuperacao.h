@@ -158,6 +158,8 @@ class PastaDeRecuperacao {
   std::string pastaBackup_, pastaResposta_, pastaTemporaria_;
 };
 
+// The lines of an exchange file's text; CR LF, CR or LF ends a line.
+std::vector<std::string> linhasDoTexto(const std::string& texto);
 // The value of field code-seq in an exchange file's text (empty when absent).
 std::string campoDoTexto(const std::string& texto, const std::string& codigo,
                          const std::string& seq = "000");

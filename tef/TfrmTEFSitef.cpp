@@ -50,23 +50,6 @@ long long numeroDoCampo(const std::string& valor, const std::string& arquivo,
   return tamanho == 0 ? 0 : std::stoll(texto.substr(inicio));
 }
 
-std::vector<std::string> separaLinhas(const std::string& texto) {
-  std::vector<std::string> linhas;
-  std::string atual;
-  for (size_t i = 0; i < texto.size(); ++i) {
-    const char c = texto[i];
-    if (c == '\r' || c == '\n') {
-      linhas.push_back(atual);
-      atual.clear();
-      if (c == '\r' && i + 1 < texto.size() && texto[i + 1] == '\n') ++i;
-    } else {
-      atual += c;
-    }
-  }
-  if (!atual.empty()) linhas.push_back(atual);
-  return linhas;
-}
-
 std::string caracteres(const std::string& texto, size_t desde, size_t quantos) {
   const std::u32string u = plat::toU32(texto);
   if (desde >= u.size()) return {};
@@ -111,7 +94,7 @@ void TfrmTEFSitef::OpenClose_File_TEF(const std::string& Oque) {
 
 std::vector<std::string> TfrmTEFSitef::LerLinhas(const std::string& arquivo) const {
   try {
-    return separaLinhas(plat::readText(arquivo));
+    return linhasDoTexto(plat::readText(arquivo));
   } catch (const plat::FileError& e) {
     throw TefError(e.what());
   }
