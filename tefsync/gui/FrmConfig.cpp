@@ -5,7 +5,7 @@
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
 #include <QScreen>
-#include <exception>
+#include <optional>
 
 namespace tefsync::gui {
 
@@ -29,7 +29,8 @@ QToolButton* iconButton(QWidget* parent, const char* name, const char* icon, con
 
 }  // namespace
 
-FrmConfig::FrmConfig(TfrmConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(cfg) {
+FrmConfig::FrmConfig(TfrmConfig& cfg, QWidget* parent)
+    : QDialog(parent), logic_(cfg, [this](const std::string& m) { showError(m); }) {
   setObjectName("TfrmConfig");
   setWindowTitle(QString::fromUtf8(kCaption));
   setFixedSize(723, 352);
@@ -63,8 +64,8 @@ FrmConfig::FrmConfig(TfrmConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(c
   chkTefCielo_->setObjectName("chkTefCielo");
   chkTefCielo_->setGeometry(460, 248, 110, 24);
 
-  // Whole numbers only; nine digits always fit the integer the service reads.
-  const QRegularExpression digits("[0-9]{0,9}");
+  // Whole numbers only, and no more digits than always fit the integer the service reads.
+  const QRegularExpression digits(QString("[0-9]{0,%1}").arg(kWholeNumberDigits));
   for (QLineEdit* e : {idvelantra_, IdCaixa_, timerApi_})
     e->setValidator(new QRegularExpressionValidator(digits, e));
 
@@ -84,26 +85,28 @@ QLineEdit* FrmConfig::addField(const char* name, const char* label, int x, int y
   return edit;
 }
 
-void FrmConfig::fieldsFromSettings() {
-  token_velantra_->setText(q(cfg_.token_velantra));
-  edtCnpjTEf_->setText(q(cfg_.edtCnpjTEf));
-  idvelantra_->setText(q(cfg_.idvelantra));
-  IdCaixa_->setText(q(cfg_.IdCaixa));
-  urlBase_->setText(q(cfg_.urlBase));
-  timerApi_->setText(q(cfg_.timerApi));
-  chkTefSitef_->setChecked(cfg_.chkTefSitef);
-  chkTefCielo_->setChecked(cfg_.chkTefCielo);
+void FrmConfig::showFields(const ConfigFields& f) {
+  token_velantra_->setText(q(f.token_velantra));
+  edtCnpjTEf_->setText(q(f.edtCnpjTEf));
+  idvelantra_->setText(q(f.idvelantra));
+  IdCaixa_->setText(q(f.IdCaixa));
+  urlBase_->setText(q(f.urlBase));
+  timerApi_->setText(q(f.timerApi));
+  chkTefSitef_->setChecked(f.chkTefSitef);
+  chkTefCielo_->setChecked(f.chkTefCielo);
 }
 
-void FrmConfig::settingsFromFields() {
-  cfg_.token_velantra = token_velantra_->text().toStdString();
-  cfg_.edtCnpjTEf = edtCnpjTEf_->text().toStdString();
-  cfg_.idvelantra = idvelantra_->text().toStdString();
-  cfg_.IdCaixa = IdCaixa_->text().toStdString();
-  cfg_.urlBase = urlBase_->text().toStdString();
-  cfg_.timerApi = timerApi_->text().toStdString();
-  cfg_.chkTefSitef = chkTefSitef_->isChecked();
-  cfg_.chkTefCielo = chkTefCielo_->isChecked();
+ConfigFields FrmConfig::typedFields() const {
+  ConfigFields f;
+  f.token_velantra = token_velantra_->text().toStdString();
+  f.edtCnpjTEf = edtCnpjTEf_->text().toStdString();
+  f.idvelantra = idvelantra_->text().toStdString();
+  f.IdCaixa = IdCaixa_->text().toStdString();
+  f.urlBase = urlBase_->text().toStdString();
+  f.timerApi = timerApi_->text().toStdString();
+  f.chkTefSitef = chkTefSitef_->isChecked();
+  f.chkTefCielo = chkTefCielo_->isChecked();
+  return f;
 }
 
 void FrmConfig::showError(const std::string& message) {
@@ -111,33 +114,17 @@ void FrmConfig::showError(const std::string& message) {
 }
 
 void FrmConfig::showEvent(QShowEvent* event) {
-  try {
-    cfg_.Show();
-  } catch (const std::exception& e) {
-    showError(e.what());
-  }
-  fieldsFromSettings();
+  showFields(logic_.shown());
   QDialog::showEvent(event);
 }
 
 void FrmConfig::btnSalvarClick() {
-  settingsFromFields();
-  try {
-    cfg_.btnSalvarClick();
-  } catch (const std::exception& e) {
-    // The file is unchanged; the dialog stays open with what was typed.
-    showError(e.what());
-    return;
-  }
-  QDialog::accept();
+  // On failure the dialog stays open with what was typed.
+  if (logic_.salvar(typedFields())) QDialog::accept();
 }
 
 void FrmConfig::btnsairClick() {
-  try {
-    cfg_.btnsairClick();
-  } catch (const std::exception& e) {
-    showError(e.what());
-  }
+  logic_.voltar();
   QDialog::reject();
 }
 
@@ -146,13 +133,7 @@ void FrmConfig::reject() {
 }
 
 void FrmConfig::btnCancelarClick() {
-  try {
-    cfg_.btnCancelarClick();
-  } catch (const std::exception& e) {
-    showError(e.what());
-    return;
-  }
-  fieldsFromSettings();
+  if (const std::optional<ConfigFields> fields = logic_.cancelar()) showFields(*fields);
 }
 
 }  // namespace tefsync::gui

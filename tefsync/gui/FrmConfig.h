@@ -1,5 +1,6 @@
-// The settings dialog "TfrmConfig": a view over the live settings object. Its fields show
-// the object's values; "Salvar" copies what was typed into it and writes the file.
+// The settings dialog "TfrmConfig": the Qt view of the settings dialog's logic over the live
+// settings object. Its fields show the object's values; "Salvar" copies what was typed into
+// it and writes the file.
 #pragma once
 
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "tefsync/settings/TfrmConfig.h"
+#include "tefsync/shell/MainWindowLogic.h"
 
 namespace tefsync::gui {
 
@@ -50,12 +52,12 @@ class FrmConfig final : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void fieldsFromSettings();
-  void settingsFromFields();
+  void showFields(const ConfigFields& fields);
+  ConfigFields typedFields() const;
   void showError(const std::string& message);
   QLineEdit* addField(const char* name, const char* label, int x, int y, int width);
 
-  TfrmConfig& cfg_;
+  ConfigDialogLogic logic_;
   QToolButton* btnsair_ = nullptr;
   QToolButton* btnSalvar_ = nullptr;
   QToolButton* btnCancelar_ = nullptr;

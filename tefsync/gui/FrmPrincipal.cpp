@@ -12,10 +12,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cstdio>
-#include <exception>
 
-#include "common/funcoes_zkt.h"
-#include "platform/clock.h"
 #include "platform/signals.h"
 
 // Resources of a static library are registered by hand, outside any namespace.
@@ -97,18 +94,18 @@ void LogModel::refresh() {
 
 FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& applicationTitle,
                            std::ostream& out, std::ostream& err)
-    : out_(out), err_(err), svc_(*this, std::move(env)), schedule_(svc_) {
+    : logic_(std::move(env), *this, out, err) {
   registerGuiResources();
   setObjectName("TfrmPrincipal");
-  setWindowTitle(q(svc_.Caption));
+  setWindowTitle(q(svc().Caption));
   setWindowIcon(QIcon(":/MAINICON"));
   resize(692, 571);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   buildControls();
 
-  inputBox = [](QWidget* parent, const QString& caption,
-                const QString& prompt) -> std::optional<QString> {
+  inputBoxHook = [](QWidget* parent, const QString& caption,
+                    const QString& prompt) -> std::optional<QString> {
     QInputDialog box(parent);
     box.setWindowTitle(caption);
     box.setLabelText(prompt);
@@ -118,7 +115,7 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& ap
     if (box.exec() != QDialog::Accepted) return std::nullopt;
     return box.textValue();
   };
-  errorBox = [this](QWidget*, const QString& message) {
+  errorBoxHook = [this](QWidget*, const QString& message) {
     QMessageBox::critical(isVisible() ? this : nullptr, QGuiApplication::applicationName(),
                           message);
   };
@@ -130,32 +127,32 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& ap
   sair_ = PopupMenu1_.addAction("Sair do sistema");
   sair_->setObjectName("sair");
   PopupMenu1_.setObjectName("PopupMenu1");
-  connect(restaura_, &QAction::triggered, this, &FrmPrincipal::restauraClick);
-  connect(sair_, &QAction::triggered, this, &FrmPrincipal::sairClick);
+  connect(restaura_, &QAction::triggered, this, [this] { logic_.restauraClick(); });
+  connect(sair_, &QAction::triggered, this, [this] { logic_.sairClick(); });
   tray_.setIcon(QIcon(":/MAINICON"));
   tray_.setToolTip(q(applicationTitle));
   tray_.setContextMenu(&PopupMenu1_);
   connect(&tray_, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::DoubleClick) restauraClick();
+            if (reason == QSystemTrayIcon::DoubleClick) logic_.restauraClick();
           });
   tray_.show();
 
-  connect(&timerApi_, &QTimer::timeout, this, [this] { tick(TimerSchedule::kApi); });
-  connect(&timerPing_, &QTimer::timeout, this, [this] { tick(TimerSchedule::kPing); });
+  connect(&timerApi_, &QTimer::timeout, this, [this] { logic_.timerFired(TimerSchedule::kApi); });
+  connect(&timerPing_, &QTimer::timeout, this, [this] { logic_.timerFired(TimerSchedule::kPing); });
   // A stop signal takes the path of "Sair do sistema".
+  logic_.stopRequested = [] { return plat::stopRequested(); };
   stopSignal_.setInterval(200);
   connect(&stopSignal_, &QTimer::timeout, this, [this] {
     if (plat::stopRequested()) {
       stopSignal_.stop();
-      sairClick();
+      logic_.sairClick();
     }
   });
   stopSignal_.start();
 
-  svc_.FormCreate();
-  frmConfig_ = new FrmConfig(svc_.frmConfig(), this);
-  syncFromService();
+  logic_.FormCreate();
+  frmConfig_ = new FrmConfig(svc().frmConfig(), this);
 }
 
 FrmPrincipal::~FrmPrincipal() {
@@ -166,38 +163,6 @@ FrmPrincipal::~FrmPrincipal() {
   timerPing_.stop();
   stopSignal_.stop();
   tray_.hide();
-}
-
-void FrmPrincipal::logRowAdded(const LogRow& row) {
-  out_ << formatLogLine(row) << std::endl;
-  out_.clear();  // a reader that went away loses the line, never the program
-}
-
-void FrmPrincipal::stateChanged() {
-  if (model_ == nullptr) return;  // rows logged while the controls are built
-  model_->refresh();
-  if (isVisible()) {
-    GridList_->scrollToBottom();
-    refreshBuffers();
-    repaint();
-  }
-}
-
-// Shown once the tick or command that raised it has ended, so the heartbeat ticks still
-// run while the box is open.
-void FrmPrincipal::showError(const std::string& message) {
-  err_ << "tefsync: " << message << std::endl;
-  err_.clear();
-  pendingErrors_.push_back(message);
-  QTimer::singleShot(0, this, &FrmPrincipal::showPendingErrors);
-}
-
-void FrmPrincipal::endProgram() {
-  QCoreApplication::quit();
-}
-
-bool FrmPrincipal::endPending() {
-  return plat::stopRequested();
 }
 
 void FrmPrincipal::buildControls() {
@@ -223,10 +188,10 @@ void FrmPrincipal::buildControls() {
   SpeedButton1_ = textButton("SpeedButton1", "ADM - Sitef", "Configurações", 110);
   btnguiaTeste_ = textButton("btnguiaTeste", "Guia de testes", "Enviar vendas pedentes", 120);
   btnguiaTeste_->setVisible(false);
-  connect(btnClose_, &QToolButton::clicked, this, &FrmPrincipal::btnCloseClick);
-  connect(btnConfig_, &QToolButton::clicked, this, &FrmPrincipal::btnConfigClick);
-  connect(SpeedButton1_, &QToolButton::clicked, this, &FrmPrincipal::SpeedButton1Click);
-  connect(btnguiaTeste_, &QToolButton::clicked, this, &FrmPrincipal::btnguiaTesteClick);
+  connect(btnClose_, &QToolButton::clicked, this, [this] { logic_.btnCloseClick(); });
+  connect(btnConfig_, &QToolButton::clicked, this, [this] { logic_.btnConfigClick(); });
+  connect(SpeedButton1_, &QToolButton::clicked, this, [this] { logic_.SpeedButton1Click(); });
+  connect(btnguiaTeste_, &QToolButton::clicked, this, [this] { logic_.btnguiaTesteClick(); });
 
   auto* top = new QHBoxLayout;
   top->setSpacing(6);
@@ -235,7 +200,7 @@ void FrmPrincipal::buildControls() {
 
   GridList_ = new QTableView(this);
   GridList_->setObjectName("GridList");
-  model_ = new LogModel(svc_, GridList_);
+  model_ = new LogModel(logic_.svc(), GridList_);
   GridList_->setModel(model_);
   GridList_->setSelectionBehavior(QAbstractItemView::SelectRows);
   GridList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -287,57 +252,69 @@ QPlainTextEdit* FrmPrincipal::buffer(const char* name) const {
   return findChild<QPlainTextEdit*>(name);
 }
 
-void FrmPrincipal::syncTimers() {
-  const auto restarted = schedule_.sync(plat::clock().monotonicMs());
-  for (auto which : {TimerSchedule::kApi, TimerSchedule::kPing}) {
-    QTimer& qt = qtimer(which);
-    if (schedule_.dueMs(which) < 0)
-      qt.stop();
-    else if (restarted[which] || !qt.isActive())
-      qt.start(schedule_.state(which).Interval);
-  }
+// ---- what the logic asks of the windows ----
+
+void FrmPrincipal::restartTimer(TimerSchedule::Which which, int intervalMs) {
+  qtimer(which).start(intervalMs);
 }
 
-void FrmPrincipal::tick(TimerSchedule::Which which) {
-  if (which == TimerSchedule::kApi)
-    svc_.timerApiTimer();
-  else
-    svc_.timerPingTimer();
-  // The next tick comes one interval after this one ended.
-  schedule_.ticked(which, plat::clock().monotonicMs());
-  QTimer& qt = qtimer(which);
-  if (schedule_.dueMs(which) < 0)
-    qt.stop();
-  else
-    qt.start(schedule_.state(which).Interval);
-  syncFromService();
+void FrmPrincipal::stopTimer(TimerSchedule::Which which) {
+  qtimer(which).stop();
 }
 
-void FrmPrincipal::refreshBuffers() {
+void FrmPrincipal::showMainWindow() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void FrmPrincipal::refresh() {
+  TfrmPrincipal& s = svc();
+  const QString title = q(s.Caption);
+  if (windowTitle() != title) setWindowTitle(title);
+  btnguiaTeste_->setVisible(s.btnguiaTesteVisible);
+  page_->setVisible(s.pageVisible);
   const std::pair<QPlainTextEdit*, const std::string*> pairs[] = {
-      {mmoDados_, &svc_.mmoDados}, {memoTef1_, &svc_.memoTef1},     {memoTef2_, &svc_.memoTef2},
-      {memoTef3_, &svc_.memoTef3}, {mmoRequest_, &svc_.mmoRequest}, {mmoResult_, &svc_.mmoResult},
+      {mmoDados_, &s.mmoDados}, {memoTef1_, &s.memoTef1},     {memoTef2_, &s.memoTef2},
+      {memoTef3_, &s.memoTef3}, {mmoRequest_, &s.mmoRequest}, {mmoResult_, &s.mmoResult},
   };
   for (const auto& [memo, text] : pairs) {
     const QString t = memoText(*text);
     if (memo->toPlainText() != t) memo->setPlainText(t);
   }
+  model_->refresh();
+  if (isVisible()) {
+    GridList_->scrollToBottom();
+    repaint();  // the log is seen to grow during a sale, which holds the event loop
+  }
 }
 
-void FrmPrincipal::syncFromService() {
-  syncTimers();
-  setWindowTitle(q(svc_.Caption));
-  btnguiaTeste_->setVisible(svc_.btnguiaTesteVisible);
-  page_->setVisible(svc_.pageVisible);
-  refreshBuffers();
-  model_->refresh();
+std::optional<std::string> FrmPrincipal::inputBox(const std::string& caption,
+                                                  const std::string& prompt) {
+  if (!inputBoxHook) return std::nullopt;
+  const std::optional<QString> answer = inputBoxHook(this, q(caption), q(prompt));
+  if (!answer) return std::nullopt;
+  return answer->toStdString();
+}
+
+void FrmPrincipal::settingsDialog() {
+  frmConfig_->exec();
+}
+
+void FrmPrincipal::errorBox(const std::string& message) {
+  if (errorBoxHook) errorBoxHook(this, q(message));
+}
+
+void FrmPrincipal::postShowErrors() {
+  QTimer::singleShot(0, this, [this] { logic_.showPendingErrors(); });
+}
+
+void FrmPrincipal::quit() {
+  QCoreApplication::quit();
 }
 
 bool FrmPrincipal::event(QEvent* e) {
-  if (e->type() == QEvent::WindowActivate && !modalOpen()) {
-    svc_.Habilita_inicial();
-    syncFromService();
-  }
+  if (e->type() == QEvent::WindowActivate) logic_.activated();
   return QWidget::event(e);
 }
 
@@ -345,71 +322,6 @@ void FrmPrincipal::closeEvent(QCloseEvent* e) {
   // Closing only hides; the service goes on in the tray.
   e->ignore();
   hide();
-}
-
-void FrmPrincipal::restauraClick() {
-  showNormal();
-  raise();
-  activateWindow();
-  // Showing activates the window; without a window manager that may not happen, and the
-  // settings are re-read in any case.
-  if (!modalOpen()) {
-    svc_.Habilita_inicial();
-    syncFromService();
-  }
-}
-
-void FrmPrincipal::btnConfigClick() {
-  if (gateOpen_) return;
-  gateOpen_ = true;
-  try {
-    svc_.habilTimer("API", false);
-    syncTimers();
-    const plat::DateTime today = plat::clock().now();
-    const std::string expected = zkt::Calcula_senha_do_dia("", today, svc_.computerName());
-    const QString prompt =
-        QString("Informe a senha do dia: ") + q(zkt::Formata_Data("DD/MM/AA", today));
-    const std::optional<QString> answer = inputBox(this, "Senha do dia", prompt);
-    if (answer && answer->toStdString() == expected) {
-      frmConfig_->exec();
-      svc_.Habilita_inicial();
-    }
-  } catch (const std::exception& e) {
-    svc_.showError(e.what());
-  }
-  svc_.habilTimer("API", true);
-  gateOpen_ = false;
-  syncFromService();
-}
-
-void FrmPrincipal::SpeedButton1Click() {
-  svc_.SpeedButton1Click();
-  syncFromService();
-}
-
-void FrmPrincipal::btnguiaTesteClick() {
-  svc_.btnguiaTesteClick();
-  syncFromService();
-}
-
-void FrmPrincipal::btnCloseClick() {
-  svc_.btnCloseClick();
-}
-
-void FrmPrincipal::sairClick() {
-  svc_.sairClick();
-}
-
-void FrmPrincipal::showPendingErrors() {
-  if (showingError_) return;
-  showingError_ = true;
-  while (!pendingErrors_.empty()) {
-    const std::string message = pendingErrors_.front();
-    pendingErrors_.pop_front();
-    if (errorBox) errorBox(this, q(message));
-  }
-  showingError_ = false;
-  syncFromService();
 }
 
 }  // namespace tefsync::gui

@@ -1,6 +1,7 @@
-// The main window "TfrmPrincipal" with its tray icon: the shell of the service object, which
-// it owns. Shows the service's state (event log, text buffers, title) and forwards commands
-// and timer ticks to it; the core's TimerSchedule decides when the two QTimers run.
+// The main window "TfrmPrincipal" with its tray icon: the Qt view of the shell logic, which
+// owns the service object. Shows the service's state (event log, text buffers, title),
+// forwards commands, activation and timer ticks to the logic, and runs its timers and
+// modal boxes when the logic asks.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -15,7 +16,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -24,6 +24,7 @@
 #include "tefsync/core/TfrmPrincipal.h"
 #include "tefsync/core/TimerSchedule.h"
 #include "tefsync/gui/FrmConfig.h"
+#include "tefsync/shell/MainWindowLogic.h"
 
 namespace tefsync::gui {
 
@@ -45,7 +46,7 @@ class LogModel final : public QAbstractTableModel {
   const TfrmPrincipal& svc_;
 };
 
-class FrmPrincipal final : public QWidget, public Shell {
+class FrmPrincipal final : public QWidget, public MainWindowView {
   Q_OBJECT
 
  public:
@@ -59,11 +60,12 @@ class FrmPrincipal final : public QWidget, public Shell {
   // Replaceable so tests can answer it.
   std::function<std::optional<QString>(QWidget* parent, const QString& caption,
                                        const QString& prompt)>
-      inputBox;
+      inputBoxHook;
   // The standard error box; replaceable for tests.
-  std::function<void(QWidget* parent, const QString& message)> errorBox;
+  std::function<void(QWidget* parent, const QString& message)> errorBoxHook;
 
-  TfrmPrincipal& svc() { return svc_; }
+  MainWindowLogic& logic() { return logic_; }
+  TfrmPrincipal& svc() { return logic_.svc(); }
   QSystemTrayIcon& tray() { return tray_; }
   QMenu& PopupMenu1() { return PopupMenu1_; }
   QAction* restaura() const { return restaura_; }
@@ -79,23 +81,17 @@ class FrmPrincipal final : public QWidget, public Shell {
   QTimer& timerApi() { return timerApi_; }
   QTimer& timerPing() { return timerPing_; }
 
-  // Commands.
-  void restauraClick();
-  void btnConfigClick();
-  void SpeedButton1Click();
-  void btnguiaTesteClick();
-  void btnCloseClick();
-  void sairClick();
-
-  // Mirrors the service: timers, title, test-guide controls, buffers and grid.
-  void syncFromService();
-
-  // Shell
-  void logRowAdded(const LogRow& row) override;
-  void stateChanged() override;
-  void showError(const std::string& message) override;
-  void endProgram() override;
-  bool endPending() override;
+  // MainWindowView
+  void restartTimer(TimerSchedule::Which which, int intervalMs) override;
+  void stopTimer(TimerSchedule::Which which) override;
+  void showMainWindow() override;
+  void refresh() override;
+  std::optional<std::string> inputBox(const std::string& caption,
+                                      const std::string& prompt) override;
+  void settingsDialog() override;
+  void errorBox(const std::string& message) override;
+  void postShowErrors() override;
+  void quit() override;
 
  protected:
   bool event(QEvent* e) override;
@@ -103,15 +99,12 @@ class FrmPrincipal final : public QWidget, public Shell {
 
  private:
   void buildControls();
-  void syncTimers();
-  void tick(TimerSchedule::Which which);
-  void showPendingErrors();
-  void refreshBuffers();
+  QTimer& qtimer(TimerSchedule::Which which) {
+    return which == TimerSchedule::kApi ? timerApi_ : timerPing_;
+  }
 
-  std::ostream& out_;
-  std::ostream& err_;
-  TfrmPrincipal svc_;
-  TimerSchedule schedule_;
+  // Before the controls: the log model reads the service.
+  MainWindowLogic logic_;
   QSystemTrayIcon tray_;
   QMenu PopupMenu1_;
   QAction* restaura_ = nullptr;
@@ -133,15 +126,6 @@ class FrmPrincipal final : public QWidget, public Shell {
   QTimer timerApi_;
   QTimer timerPing_;
   QTimer stopSignal_;
-  QTimer& qtimer(TimerSchedule::Which which) {
-    return which == TimerSchedule::kApi ? timerApi_ : timerPing_;
-  }
-  // While the access-code prompt, the settings dialog or an error box is open, showing or
-  // activating the window must not switch the poll timer back on.
-  bool modalOpen() const { return gateOpen_ || showingError_; }
-  bool gateOpen_ = false;
-  bool showingError_ = false;
-  std::deque<std::string> pendingErrors_;
 };
 
 }  // namespace tefsync::gui

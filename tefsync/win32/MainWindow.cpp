@@ -251,7 +251,7 @@ INT_PTR CALLBACK inputBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 
 struct ConfigDialogState {
   MainWindow* window = nullptr;
-  ConfigLogic* logic = nullptr;
+  ConfigDialogLogic* logic = nullptr;
   HFONT font = nullptr;
   HWND tooltip = nullptr;
   HICON icons[3] = {nullptr, nullptr, nullptr};
@@ -608,7 +608,7 @@ void MainWindow::refresh() {
   }
 }
 
-void MainWindow::startTimer(TimerSchedule::Which which, int intervalMs) {
+void MainWindow::restartTimer(TimerSchedule::Which which, int intervalMs) {
   SetTimer(hwnd_, kTimerIds[which], static_cast<UINT>(intervalMs), nullptr);
 }
 
@@ -633,7 +633,7 @@ std::optional<std::string> MainWindow::inputBox(const std::string& caption,
 }
 
 void MainWindow::settingsDialog() {
-  ConfigLogic logic(svc().frmConfig(), [this](const std::string& m) { errorBox(m); });
+  ConfigDialogLogic logic(svc().frmConfig(), [this](const std::string& m) { errorBox(m); });
   ConfigDialogState state;
   state.window = this;
   state.logic = &logic;

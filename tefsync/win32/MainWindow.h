@@ -1,6 +1,6 @@
 // The Windows shell of tefsync: the tray icon, the main window with its buttons and the
 // event log, the access-code box and the settings dialog, all plain Win32 (wide API). What
-// they do is MainLogic's; this file only shows it and forwards messages.
+// they do is MainWindowLogic's; this file only shows it and forwards messages.
 #pragma once
 
 #include <windows.h>
@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tefsync/shell/MainWindowLogic.h"
 #include "tefsync/win32/Desktop.h"
-#include "tefsync/win32/MainLogic.h"
 
 namespace tefsync::win32 {
 
@@ -27,7 +27,7 @@ class NoWindow : public std::runtime_error {
   NoWindow() : std::runtime_error("Janela principal não pôde ser criada") {}
 };
 
-class MainWindow final : public View {
+class MainWindow final : public MainWindowView {
  public:
   // Creates the hidden main window and the tray icon, then the service (FormCreate).
   // Throws NoWindow when the window cannot be created.
@@ -37,7 +37,7 @@ class MainWindow final : public View {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  MainLogic& logic() { return logic_; }
+  MainWindowLogic& logic() { return logic_; }
   TfrmPrincipal& svc() { return logic_.svc(); }
   HWND hwnd() const { return hwnd_; }
   HWND control(int id) const { return GetDlgItem(hwnd_, id); }
@@ -54,8 +54,8 @@ class MainWindow final : public View {
   // Runs the message loop until the program ends; returns the exit status.
   int run();
 
-  // View
-  void startTimer(TimerSchedule::Which which, int intervalMs) override;
+  // MainWindowView
+  void restartTimer(TimerSchedule::Which which, int intervalMs) override;
   void stopTimer(TimerSchedule::Which which) override;
   void showMainWindow() override;
   void refresh() override;
@@ -130,7 +130,7 @@ class MainWindow final : public View {
   std::wstring title_;
   std::wstring cell_;  // the list view's text of the cell asked for last
   bool pageShown_ = false;
-  MainLogic logic_;
+  MainWindowLogic logic_;
 };
 
 }  // namespace tefsync::win32

@@ -1,5 +1,7 @@
-// The tefsync window shell on the offscreen platform, on the virtual clock, with drive C
-// and the program's folder in a temporary folder and no network.
+// The tefsync Qt window on the offscreen platform: its widgets, texts and what each view
+// method does on screen (timers, modal boxes, the grid), and that the window's events reach
+// the shell logic. What the logic does with them is held by the shell logic's own tests.
+// Virtual clock; drive C and the program's folder in a temporary folder; no network.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -75,14 +77,14 @@ bool spinUntil(const std::function<bool()>& condition) {
   return condition();
 }
 
-class Shell : public testing::Test {
+class QtWindow : public testing::Test {
  public:
-  Shell() {
+  QtWindow() {
     exeDir_ = drive_.root() + "/exe/";
     std::filesystem::create_directories(exeDir_);
     writeSettings("URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n");
   }
-  ~Shell() override { window_.reset(); }
+  ~QtWindow() override { window_.reset(); }
 
   void writeSettings(const std::string& lines) {
     TempDrive::put(settingsFile(), "[CONF]\r\n" + lines);
@@ -99,28 +101,25 @@ class Shell : public testing::Test {
     window_ = std::make_unique<FrmPrincipal>(env, "Tefsync", out_, err_);
     svc_ = &window_->svc();
     // A real box nobody answers would stop the test: tests that expect one say so.
-    realErrorBox_ = window_->errorBox;
+    realErrorBox_ = window_->errorBoxHook;
+    realInputBox_ = window_->inputBoxHook;
+    window_->inputBoxHook = [](QWidget*, const QString&, const QString&) {
+      ADD_FAILURE() << "unexpected input box";
+      return std::optional<QString>();
+    };
     auto unexpected = [](QWidget*, const QString& message) {
       ADD_FAILURE() << "unexpected error box: " << message.toStdString();
     };
-    window_->errorBox = unexpected;
+    window_->errorBoxHook = unexpected;
     window_->frmConfig().errorBox = unexpected;
     return *window_;
   }
 
-  // Answers the access-code prompt with `answer` and records what it saw.
-  void answerPrompt(std::optional<QString> answer) {
-    window_->inputBox = [this, answer](QWidget*, const QString& caption, const QString& prompt) {
-      promptCaption_ = caption;
-      promptText_ = prompt;
-      pollOnDuringPrompt_ = window_->timerApi().isActive() || svc_->timerApi.Enabled;
-      return answer;
-    };
-  }
-
   // The settings dialog through the access code; `inDialog` runs while it is open.
   void throughSettings(const std::function<void(FrmConfig*)>& inDialog) {
-    answerPrompt(QString(kCodeOfTheDay));
+    window_->inputBoxHook = [](QWidget*, const QString&, const QString&) {
+      return std::optional<QString>(kCodeOfTheDay);
+    };
     bool opened = false;
     onModal<FrmConfig>(window_.get(), [&](FrmConfig* dialog) {
       opened = true;
@@ -128,7 +127,7 @@ class Shell : public testing::Test {
       inDialog(dialog);
       if (dialog->isVisible()) dialog->btnsair()->click();
     });
-    window_->btnConfigClick();
+    window_->btnConfig()->click();
     ASSERT_TRUE(opened);
   }
 
@@ -145,7 +144,7 @@ class Shell : public testing::Test {
   // The heartbeat ticks on every pass of the event loop.
   void fastHeartbeat() {
     svc_->timerPing.setInterval(0);
-    window_->syncFromService();
+    window_->logic().syncTimers();
   }
 
   TempDrive drive_;
@@ -157,11 +156,10 @@ class Shell : public testing::Test {
   tefsync::TfrmPrincipal* svc_ = nullptr;  // the window's
   std::unique_ptr<FrmPrincipal> window_;
   std::function<void(QWidget*, const QString&)> realErrorBox_;
-  QString promptCaption_, promptText_;
-  bool pollOnDuringPrompt_ = true;
+  std::function<std::optional<QString>(QWidget*, const QString&, const QString&)> realInputBox_;
 };
 
-TEST_F(Shell, StartsInTheTrayWithItsControls) {
+TEST_F(QtWindow, StartsInTheTrayWithItsControls) {
   FrmPrincipal& w = open();
   EXPECT_FALSE(w.isVisible());
   EXPECT_EQ(w.windowTitle().toStdString(), "API de Integracao TEF x Velantra - Versão 2021.801");
@@ -198,7 +196,7 @@ TEST_F(Shell, StartsInTheTrayWithItsControls) {
   EXPECT_TRUE(std::filesystem::is_directory(exeDir_ + "ping"));
 }
 
-TEST_F(Shell, TestGuideOnlyOnTheTestComputer) {
+TEST_F(QtWindow, TestGuideOnlyOnTheTestComputer) {
   struct Case {
     const char* computer;
     bool guide;
@@ -210,61 +208,24 @@ TEST_F(Shell, TestGuideOnlyOnTheTestComputer) {
     EXPECT_FALSE(w.page()->isVisibleTo(&w));
     svc_->mmoRequest = "{\"id\":1}";
     svc_->mmoResult = "[200]\r\n";
-    w.btnguiaTesteClick();
+    w.btnguiaTeste()->click();
     EXPECT_EQ(w.page()->isVisibleTo(&w), c.guide);
     EXPECT_EQ(w.buffer("mmoRequest")->toPlainText(), "{\"id\":1}");
     EXPECT_EQ(w.buffer("mmoResult")->toPlainText(), "[200]\n");
-    w.btnguiaTesteClick();
+    w.btnguiaTeste()->click();
     EXPECT_FALSE(w.page()->isVisibleTo(&w));
     window_.reset();
   }
 }
 
-TEST_F(Shell, AccessCode) {
-  struct Case {
-    const char* name;
-    const char* computer;
-    std::optional<QString> answer;
-    bool opens;
-  } cases[] = {
-      {"right", "CAIXA01", QString(kCodeOfTheDay), true},
-      {"wrong", "CAIXA01", QString("0508033225"), false},
-      {"blank before", "CAIXA01", QString(" ") + kCodeOfTheDay, false},
-      {"blank after", "CAIXA01", QString(kCodeOfTheDay) + " ", false},
-      {"empty", "CAIXA01", QString(), false},
-      {"cancelled", "CAIXA01", std::nullopt, false},
-      {"test computer", "QUADRIX", QString("9073"), true},
-      {"day code on the test computer", "QUADRIX", QString(kCodeOfTheDay), false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    FrmPrincipal& w = open(c.computer);
-    answerPrompt(c.answer);
-    bool opened = false;
-    onModal<FrmConfig>(&w, [&](FrmConfig* dialog) {
-      opened = true;
-      EXPECT_FALSE(w.timerApi().isActive());
-      dialog->btnsair()->click();
-    });
-    bool boxShown = false;
-    w.errorBox = [&](QWidget*, const QString&) { boxShown = true; };
-    w.btnConfigClick();
-    spinUntil([] { return false; });  // lets a dialog that should not open have its chance
-    EXPECT_EQ(opened, c.opens);
-    EXPECT_FALSE(boxShown) << "no message for a wrong or cancelled code";
-    EXPECT_EQ(promptCaption_, "Senha do dia");
-    EXPECT_EQ(promptText_, "Informe a senha do dia: 05/03/24");
-    EXPECT_FALSE(pollOnDuringPrompt_) << "the poll timer is off while the prompt is open";
-    EXPECT_TRUE(w.timerApi().isActive()) << "and on again afterwards";
-    EXPECT_TRUE(svc_->timerApi.Enabled);
-    window_.reset();
-  }
-}
-
-TEST_F(Shell, TheRealInputBoxIsModalAndAnswered) {
+// The real box, and the poll timer stopped under it and running again afterwards.
+TEST_F(QtWindow, TheRealInputBoxIsModalAndAnswered) {
   FrmPrincipal& w = open();
+  w.inputBoxHook = realInputBox_;
   bool opened = false;
   onModal<QInputDialog>(&w, [&](QInputDialog* box) {
+    EXPECT_FALSE(w.timerApi().isActive());
+    EXPECT_TRUE(w.timerPing().isActive());
     EXPECT_TRUE(box->isModal());
     EXPECT_EQ(box->windowTitle(), "Senha do dia");
     EXPECT_EQ(box->labelText(), "Informe a senha do dia: 05/03/24");
@@ -276,11 +237,13 @@ TEST_F(Shell, TheRealInputBoxIsModalAndAnswered) {
     });
     box->accept();
   });
-  w.btnConfigClick();
+  w.btnConfig()->click();
   EXPECT_TRUE(opened);
+  EXPECT_TRUE(w.timerApi().isActive());
+  EXPECT_EQ(w.timerApi().interval(), 1000);
 }
 
-TEST_F(Shell, SettingsDialogTexts) {
+TEST_F(QtWindow, SettingsDialogTexts) {
   open();
   throughSettings([](FrmConfig* d) {
     EXPECT_EQ(d->windowTitle().toStdString(), "Configuração de dados para  integração");
@@ -319,7 +282,7 @@ TEST_F(Shell, SettingsDialogTexts) {
   });
 }
 
-TEST_F(Shell, WholeNumberFieldsTakeDigitsOnly) {
+TEST_F(QtWindow, WholeNumberFieldsTakeDigitsOnly) {
   open();
   throughSettings([](FrmConfig* d) {
     for (QLineEdit* e : {d->idvelantra(), d->IdCaixa(), d->timerApi()}) {
@@ -334,7 +297,7 @@ TEST_F(Shell, WholeNumberFieldsTakeDigitsOnly) {
   });
 }
 
-TEST_F(Shell, SaveBackAndCancel) {
+TEST_F(QtWindow, SaveBackAndCancel) {
   struct Case {
     const char* name;
     std::function<void(FrmConfig*)> act;
@@ -394,7 +357,7 @@ TEST_F(Shell, SaveBackAndCancel) {
   }
 }
 
-TEST_F(Shell, SaveFailureKeepsWhatWasTyped) {
+TEST_F(QtWindow, SaveFailureKeepsWhatWasTyped) {
   open();
   QString shown;
   throughSettings([&](FrmConfig* d) {
@@ -415,7 +378,7 @@ TEST_F(Shell, SaveFailureKeepsWhatWasTyped) {
   EXPECT_TRUE(window_->timerApi().isActive());
 }
 
-TEST_F(Shell, ActivationRereadsTheFileAndClosingHides) {
+TEST_F(QtWindow, ActivationRereadsTheFileAndClosingHides) {
   FrmPrincipal& w = open();
   EXPECT_EQ(svc_->frmConfig().urlBase, "https://cloud.example/api/");
   writeSettings("URLBASE=https://outro.example/api/\r\n");
@@ -437,21 +400,7 @@ TEST_F(Shell, ActivationRereadsTheFileAndClosingHides) {
   EXPECT_TRUE(w.isVisible());
 }
 
-TEST_F(Shell, ActivationWhileTheDialogIsOpenKeepsPollingOff) {
-  FrmPrincipal& w = open();
-  w.restauraClick();
-  throughSettings([&](FrmConfig*) {
-    QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(&w, &activate);
-    emit w.tray().activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_FALSE(svc_->timerApi.Enabled);
-    EXPECT_FALSE(w.timerApi().isActive());
-    w.btnConfigClick();  // a second gate does not open over the first
-  });
-  EXPECT_TRUE(w.timerApi().isActive());
-}
-
-TEST_F(Shell, EndCommands) {
+TEST_F(QtWindow, EndCommands) {
   struct Case {
     const char* name;
     std::function<void(FrmPrincipal&)> act;
@@ -468,11 +417,10 @@ TEST_F(Shell, EndCommands) {
   }
 }
 
-TEST_F(Shell, LogOf1001RowsInTheGridAndOnStandardOutput) {
+TEST_F(QtWindow, LogOf1001RowsInTheGrid) {
   FrmPrincipal& w = open();
-  w.restauraClick();
+  w.restaura()->trigger();
   svc_->tblList.clear();
-  out_.str("");
   for (int i = 1; i <= 1001; ++i) svc_->addList("Linha " + std::to_string(i), "msg");
   const QAbstractItemModel* grid = w.GridList()->model();
   ASSERT_EQ(grid->rowCount(), 1001);
@@ -483,96 +431,46 @@ TEST_F(Shell, LogOf1001RowsInTheGridAndOnStandardOutput) {
   svc_->addList("Depois", "");
   ASSERT_EQ(grid->rowCount(), 1) << "the full log empties before the next row";
   EXPECT_EQ(grid->index(0, 0).data(), "Depois");
-
-  std::istringstream lines(out_.str());
-  std::string line, last;
-  int count = 0;
-  while (std::getline(lines, line)) {
-    ++count;
-    last = line;
-  }
-  EXPECT_EQ(count, 1002) << "every row goes to standard output";
-  EXPECT_EQ(last, "05/03/2024 10:20:30 | Depois | ");
 }
 
-TEST_F(Shell, AdmSitef) {
-  struct Case {
-    const char* sitef;
-    bool runs;
-  } cases[] = {{"SIM", true}, {"NAO", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sitef);
-    writeSettings(std::string("chkTefSitef=") + c.sitef + "\r\n");
-    // The manager's exchange folders, as its installation leaves them.
-    std::filesystem::create_directories(drive_.at("Client/REQ"));
-    std::filesystem::create_directories(drive_.at("Client/RESP"));
-    FrmPrincipal& w = open();
-    bool boxShown = false;
-    w.errorBox = [&](QWidget*, const QString&) { boxShown = true; };
-    out_.str("");
-    w.SpeedButton1()->click();
-    spinUntil([] { return false; });
-    EXPECT_FALSE(boxShown) << err_.str();
-    EXPECT_EQ(out_.str().find("| ADm - Sitef |") != std::string::npos, c.runs) << out_.str();
-    window_.reset();
-  }
-}
-
-TEST_F(Shell, PollErrorShowsTheBoxAndLeavesPollingOff) {
+// The button reaches the manager's administrative request.
+TEST_F(QtWindow, AdmSitefButton) {
+  writeSettings("chkTefSitef=SIM\r\n");
+  // The manager's exchange folders, as its installation leaves them.
+  std::filesystem::create_directories(drive_.at("Client/REQ"));
+  std::filesystem::create_directories(drive_.at("Client/RESP"));
   FrmPrincipal& w = open();
-  QStringList shown;
-  bool heartbeat = false;
-  w.errorBox = [&](QWidget*, const QString& message) {
-    shown << message;
-    EXPECT_FALSE(w.timerApi().isActive()) << "no poll while the box is open";
-    emit w.tray().activated(QSystemTrayIcon::DoubleClick);
-    QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(&w, &activate);
-    EXPECT_FALSE(svc_->timerApi.Enabled) << "nor after the window is shown meanwhile";
-    // The box comes after the failed tick has ended, so the heartbeat ticks run.
-    heartbeat = heartbeatAnswered();
-  };
-  unexpected_ = true;
-  fastHeartbeat();
-  svc_->timerApi.setInterval(0);
-  w.syncFromService();
-  ASSERT_TRUE(spinUntil([&] { return !shown.isEmpty(); }));
-  EXPECT_EQ(shown.size(), 1);
-  EXPECT_TRUE(heartbeat);
-  EXPECT_FALSE(w.timerApi().isActive()) << "the poll timer stays off after the box";
-  EXPECT_FALSE(svc_->timerApi.Enabled);
-  EXPECT_TRUE(w.timerPing().isActive());
-  EXPECT_NE(err_.str().find("tefsync: "), std::string::npos);
-  // The next activation runs Habilita_inicial: polling resumes.
-  QEvent activate(QEvent::WindowActivate);
-  QApplication::sendEvent(&w, &activate);
-  EXPECT_TRUE(w.timerApi().isActive());
+  out_.str("");
+  w.SpeedButton1()->click();
+  spinUntil([] { return false; });  // an error box would fail the test here
+  EXPECT_NE(out_.str().find("| ADm - Sitef |"), std::string::npos) << out_.str();
 }
 
 // While each modal window is open, the guardian's test file is still answered.
-TEST_F(Shell, HeartbeatAnsweredWhileModal) {
+TEST_F(QtWindow, HeartbeatAnsweredWhileModal) {
   struct Case {
     const char* name;
-    std::function<void(Shell&)> run;
+    std::function<void(QtWindow&)> run;
   } cases[] = {
       {"input box",
-       [](Shell& t) {
+       [](QtWindow& t) {
          bool answered = false;
          onModal<QInputDialog>(t.window_.get(), [&](QInputDialog* box) {
            answered = t.heartbeatAnswered();
            box->reject();
          });
-         t.window_->btnConfigClick();
+         t.window_->inputBoxHook = t.realInputBox_;
+         t.window_->btnConfig()->click();
          EXPECT_TRUE(answered);
        }},
       {"settings dialog",
-       [](Shell& t) {
+       [](QtWindow& t) {
          bool answered = false;
          t.throughSettings([&](FrmConfig*) { answered = t.heartbeatAnswered(); });
          EXPECT_TRUE(answered);
        }},
       {"error box",
-       [](Shell& t) {
+       [](QtWindow& t) {
          bool answered = false;
          onModal<QMessageBox>(t.window_.get(), [&](QMessageBox* box) {
            EXPECT_EQ(box->icon(), QMessageBox::Critical);
@@ -580,8 +478,8 @@ TEST_F(Shell, HeartbeatAnsweredWhileModal) {
            answered = t.heartbeatAnswered();
            box->accept();
          });
-         t.window_->errorBox = t.realErrorBox_;
-         t.window_->showError("falha");
+         t.window_->errorBoxHook = t.realErrorBox_;
+         t.window_->logic().showError("falha");
          spinUntil([&] { return answered; });
          EXPECT_TRUE(answered);
        }},

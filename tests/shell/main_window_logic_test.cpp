@@ -1,7 +1,8 @@
-// What the Windows shell of tefsync does, through a fake of its windows: the same cases the
-// Qt shell is held to (access code, settings dialog, activation, error boxes after the
-// tick, heartbeat under every modal box, the end commands), on the virtual clock, with drive
-// C and the program's folder in a temporary folder and no network.
+// What tefsync's window shells do, through a fake of their windows: the contract both the
+// Qt and the Win32 window are views of (access code, settings dialog, activation, error
+// boxes after the tick, heartbeat under every modal box, the timers, the end commands, the
+// event log), on the virtual clock, with drive C and the program's folder in a temporary
+// folder and no network.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,19 +11,22 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/http.h"
-#include "tefsync/win32/MainLogic.h"
+#include "tefsync/shell/MainWindowLogic.h"
 #include "tests/platform/temp_drive.h"
 
 namespace {
 
+using tefsync::ConfigDialogLogic;
+using tefsync::ConfigFields;
+using tefsync::MainWindowLogic;
 using tefsync::TimerSchedule;
-using tefsync::win32::ConfigFields;
-using tefsync::win32::ConfigLogic;
-using tefsync::win32::MainLogic;
 
 // 5 March 2024: the prompt ends with 05/03/24 and the code of the day is
 // 05, 05+03, 03, 05+03+24, 24.
@@ -46,25 +50,30 @@ class NoNetwork final : public plat::HttpClient {
 };
 
 // The windows, as the logic sees them. Modal boxes run the given hooks; a posted request
-// to show the error boxes waits for pump(), as it waits for the message loop.
-class FakeView final : public tefsync::win32::View {
+// to show the error boxes waits for pump(), as it waits for the event loop.
+class FakeView final : public tefsync::MainWindowView {
  public:
   std::map<TimerSchedule::Which, int> running;  // timer -> interval
   int starts[2] = {0, 0};
   bool shown = false;
   bool quitAsked = false;
   bool showErrorsPosted = false;
+  int refreshes = 0;
+  std::function<void()> onRefresh;
   std::function<std::optional<std::string>(const std::string&, const std::string&)> onInput;
   std::function<void()> onSettings;
   std::function<void(const std::string&)> onError;
 
-  void startTimer(TimerSchedule::Which w, int ms) override {
+  void restartTimer(TimerSchedule::Which w, int ms) override {
     running[w] = ms;
     ++starts[w];
   }
   void stopTimer(TimerSchedule::Which w) override { running.erase(w); }
   void showMainWindow() override { shown = true; }
-  void refresh() override {}
+  void refresh() override {
+    ++refreshes;
+    if (onRefresh) onRefresh();
+  }
   std::optional<std::string> inputBox(const std::string& caption,
                                       const std::string& prompt) override {
     if (!onInput) ADD_FAILURE() << "unexpected input box";
@@ -83,9 +92,9 @@ class FakeView final : public tefsync::win32::View {
   bool on(TimerSchedule::Which w) const { return running.count(w) != 0; }
 };
 
-class WindowsShell : public testing::Test {
+class ShellLogic : public testing::Test {
  public:
-  WindowsShell() {
+  ShellLogic() {
     std::filesystem::create_directories(drive_.at("exe"));
     writeSettings("URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n");
   }
@@ -97,20 +106,20 @@ class WindowsShell : public testing::Test {
   std::string settingsFile() const { return drive_.at("exe/configAPI_TEF.ini"); }
   std::string settingsText() const { return TempDrive::get(settingsFile()); }
 
-  MainLogic& open(const std::string& computerName = "CAIXA01") {
+  MainWindowLogic& open(const std::string& computerName = "CAIXA01") {
     tefsync::TfrmPrincipal::Environment env;
     env.exeDir = exeDir_;
     env.computerName = computerName;
     env.makeHttp = [this](const std::string&) { return std::make_unique<NoNetwork>(&unexpected_); };
     logic_.reset();
     view_ = std::make_unique<FakeView>();
-    logic_ = std::make_unique<MainLogic>(env, *view_, out_, err_);
+    logic_ = std::make_unique<MainWindowLogic>(env, *view_, out_, err_);
     logic_->FormCreate();
     return *logic_;
   }
   tefsync::TfrmPrincipal& svc() { return logic_->svc(); }
 
-  // The message loop runs what was posted to it.
+  // The event loop runs what was posted to it.
   void pump() {
     if (view_->showErrorsPosted) {
       view_->showErrorsPosted = false;
@@ -119,7 +128,7 @@ class WindowsShell : public testing::Test {
   }
 
   // The settings dialog through the access code; `inDialog` runs while it is open.
-  void throughSettings(const std::function<void(ConfigLogic&, ConfigFields&)>& inDialog) {
+  void throughSettings(const std::function<void(ConfigDialogLogic&, ConfigFields&)>& inDialog) {
     view_->onInput = [](const std::string&, const std::string&) {
       return std::optional<std::string>(kCodeOfTheDay);
     };
@@ -127,7 +136,8 @@ class WindowsShell : public testing::Test {
     view_->onSettings = [&] {
       opened = true;
       EXPECT_FALSE(view_->on(TimerSchedule::kApi)) << "no poll while the dialog is open";
-      ConfigLogic dialog(svc().frmConfig(), [this](const std::string& m) { dialogError_ = m; });
+      ConfigDialogLogic dialog(svc().frmConfig(),
+                               [this](const std::string& m) { dialogError_ = m; });
       ConfigFields fields = dialog.shown();
       inDialog(dialog, fields);
     };
@@ -153,11 +163,11 @@ class WindowsShell : public testing::Test {
   bool unexpected_ = false;
   std::ostringstream out_, err_;
   std::unique_ptr<FakeView> view_;
-  std::unique_ptr<MainLogic> logic_;
+  std::unique_ptr<MainWindowLogic> logic_;
   std::string dialogError_;
 };
 
-TEST_F(WindowsShell, StartsHiddenWithBothTimers) {
+TEST_F(ShellLogic, StartsHiddenWithBothTimers) {
   open();
   EXPECT_FALSE(view_->shown);
   EXPECT_EQ(svc().Caption, "API de Integracao TEF x Velantra - Versão 2021.801");
@@ -166,7 +176,7 @@ TEST_F(WindowsShell, StartsHiddenWithBothTimers) {
   EXPECT_TRUE(std::filesystem::is_directory(drive_.at("exe/ping")));
 }
 
-TEST_F(WindowsShell, AccessCode) {
+TEST_F(ShellLogic, AccessCode) {
   struct Case {
     const char* name;
     const char* computer;
@@ -205,20 +215,21 @@ TEST_F(WindowsShell, AccessCode) {
     EXPECT_EQ(prompt, "Informe a senha do dia: 05/03/24");
     EXPECT_FALSE(pollOnDuringPrompt) << "the poll timer is off while the prompt is open";
     EXPECT_TRUE(view_->on(TimerSchedule::kApi)) << "and on again afterwards";
+    EXPECT_TRUE(svc().timerApi.Enabled);
     EXPECT_FALSE(view_->showErrorsPosted) << "no message for a wrong or cancelled code";
   }
 }
 
-TEST_F(WindowsShell, SaveBackAndCancel) {
+TEST_F(ShellLogic, SaveBackAndCancel) {
   struct Case {
     const char* name;
-    std::function<void(ConfigLogic&, ConfigFields&)> act;
+    std::function<void(ConfigDialogLogic&, ConfigFields&)> act;
     bool saved;
   } cases[] = {
-      {"Salvar", [](ConfigLogic& d, ConfigFields& f) { EXPECT_TRUE(d.salvar(f)); }, true},
-      {"Voltar", [](ConfigLogic& d, ConfigFields&) { d.voltar(); }, false},
+      {"Salvar", [](ConfigDialogLogic& d, ConfigFields& f) { EXPECT_TRUE(d.salvar(f)); }, true},
+      {"Voltar", [](ConfigDialogLogic& d, ConfigFields&) { d.voltar(); }, false},
       {"Cancelar",
-       [](ConfigLogic& d, ConfigFields&) {
+       [](ConfigDialogLogic& d, ConfigFields&) {
          const std::optional<ConfigFields> shown = d.cancelar();
          ASSERT_TRUE(shown.has_value()) << "Cancelar keeps the dialog open";
          EXPECT_EQ(shown->urlBase, "https://cloud.example/api/");
@@ -233,7 +244,7 @@ TEST_F(WindowsShell, SaveBackAndCancel) {
     writeSettings("URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n");
     const std::string before = settingsText();
     open();
-    throughSettings([&](ConfigLogic& d, ConfigFields& f) {
+    throughSettings([&](ConfigDialogLogic& d, ConfigFields& f) {
       EXPECT_EQ(f.urlBase, "https://cloud.example/api/") << "the fields show the file";
       EXPECT_EQ(f.timerApi, "10") << "a missing period reads as 10";
       f.urlBase = "https://novo.example/api/";
@@ -259,9 +270,9 @@ TEST_F(WindowsShell, SaveBackAndCancel) {
   }
 }
 
-TEST_F(WindowsShell, SaveFailureKeepsWhatWasTyped) {
+TEST_F(ShellLogic, SaveFailureKeepsWhatWasTyped) {
   open();
-  throughSettings([&](ConfigLogic& d, ConfigFields& f) {
+  throughSettings([&](ConfigDialogLogic& d, ConfigFields& f) {
     f.urlBase = "https://novo.example/api/";
     f.chkTefSitef = true;
     // A folder where the file should be: the file cannot be written.
@@ -277,7 +288,7 @@ TEST_F(WindowsShell, SaveFailureKeepsWhatWasTyped) {
   EXPECT_TRUE(view_->on(TimerSchedule::kApi));
 }
 
-TEST_F(WindowsShell, ActivationAndRestoreRereadTheFile) {
+TEST_F(ShellLogic, ActivationAndRestoreRereadTheFile) {
   open();
   EXPECT_EQ(svc().frmConfig().urlBase, "https://cloud.example/api/");
   writeSettings("URLBASE=https://outro.example/api/\r\n");
@@ -291,10 +302,10 @@ TEST_F(WindowsShell, ActivationAndRestoreRereadTheFile) {
   EXPECT_TRUE(svc().frmConfig().chkTefSitef);
 }
 
-TEST_F(WindowsShell, ActivationWhileTheDialogIsOpenKeepsPollingOff) {
+TEST_F(ShellLogic, ActivationWhileTheDialogIsOpenKeepsPollingOff) {
   open();
   logic_->restauraClick();
-  throughSettings([&](ConfigLogic& d, ConfigFields&) {
+  throughSettings([&](ConfigDialogLogic& d, ConfigFields&) {
     logic_->activated();
     logic_->restauraClick();
     EXPECT_FALSE(svc().timerApi.Enabled);
@@ -309,7 +320,7 @@ TEST_F(WindowsShell, ActivationWhileTheDialogIsOpenKeepsPollingOff) {
   EXPECT_TRUE(view_->on(TimerSchedule::kApi));
 }
 
-TEST_F(WindowsShell, PollErrorShowsTheBoxAfterTheTickAndLeavesPollingOff) {
+TEST_F(ShellLogic, PollErrorShowsTheBoxAfterTheTickAndLeavesPollingOff) {
   open();
   unexpected_ = true;
   std::vector<std::string> shown;
@@ -337,13 +348,13 @@ TEST_F(WindowsShell, PollErrorShowsTheBoxAfterTheTickAndLeavesPollingOff) {
 }
 
 // While each modal box is open, the guardian's test file is still answered.
-TEST_F(WindowsShell, HeartbeatAnsweredWhileModal) {
+TEST_F(ShellLogic, HeartbeatAnsweredWhileModal) {
   struct Case {
     const char* name;
-    std::function<void(WindowsShell&, bool&)> run;
+    std::function<void(ShellLogic&, bool&)> run;
   } cases[] = {
       {"input box",
-       [](WindowsShell& t, bool& answered) {
+       [](ShellLogic& t, bool& answered) {
          t.view_->onInput = [&](const std::string&, const std::string&) {
            answered = t.heartbeatAnswered();
            return std::optional<std::string>();
@@ -351,14 +362,14 @@ TEST_F(WindowsShell, HeartbeatAnsweredWhileModal) {
          t.logic_->btnConfigClick();
        }},
       {"settings dialog",
-       [](WindowsShell& t, bool& answered) {
-         t.throughSettings([&](ConfigLogic& d, ConfigFields&) {
+       [](ShellLogic& t, bool& answered) {
+         t.throughSettings([&](ConfigDialogLogic& d, ConfigFields&) {
            answered = t.heartbeatAnswered();
            d.voltar();
          });
        }},
       {"error box",
-       [](WindowsShell& t, bool& answered) {
+       [](ShellLogic& t, bool& answered) {
          t.view_->onError = [&](const std::string& m) {
            EXPECT_EQ(m, "falha");
            answered = t.heartbeatAnswered();
@@ -376,7 +387,7 @@ TEST_F(WindowsShell, HeartbeatAnsweredWhileModal) {
   }
 }
 
-TEST_F(WindowsShell, TimersRunOneIntervalAfterEachTickAndStaleTicksAreIgnored) {
+TEST_F(ShellLogic, TimersRunOneIntervalAfterEachTickAndStaleTicksAreIgnored) {
   open();
   const int before = view_->starts[TimerSchedule::kPing];
   logic_->timerFired(TimerSchedule::kPing);
@@ -395,14 +406,14 @@ TEST_F(WindowsShell, TimersRunOneIntervalAfterEachTickAndStaleTicksAreIgnored) {
   EXPECT_TRUE(view_->on(TimerSchedule::kApi));
 }
 
-TEST_F(WindowsShell, EndCommands) {
+TEST_F(ShellLogic, EndCommands) {
   struct Case {
     const char* name;
-    void (MainLogic::*act)();
+    void (MainWindowLogic::*act)();
   } cases[] = {
-      {"btnClose", &MainLogic::btnCloseClick},
-      {"Sair do sistema", &MainLogic::sairClick},
-      {"Windows shutting down", &MainLogic::endSession},
+      {"btnClose", &MainWindowLogic::btnCloseClick},
+      {"Sair do sistema", &MainWindowLogic::sairClick},
+      {"Windows shutting down", &MainWindowLogic::endSession},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -413,11 +424,92 @@ TEST_F(WindowsShell, EndCommands) {
   }
 }
 
-TEST_F(WindowsShell, EventLogReachesStandardOutput) {
+TEST_F(ShellLogic, EventLogReachesStandardOutput) {
   open();
   out_.str("");
   svc().addList("Depois", "linha\r\nquebrada");
   EXPECT_EQ(out_.str(), "05/03/2024 10:20:30 | Depois | linha\\r\\nquebrada\n");
+
+  // Every row goes out, also across the log emptying itself at 1001 rows.
+  svc().tblList.clear();
+  out_.str("");
+  for (int i = 1; i <= 1001; ++i) svc().addList("Linha " + std::to_string(i), "msg");
+  svc().addList("Depois", "");
+  std::istringstream lines(out_.str());
+  std::string line, last;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    last = line;
+  }
+  EXPECT_EQ(count, 1002);
+  EXPECT_EQ(last, "05/03/2024 10:20:30 | Depois | ");
+}
+
+// The windows show the service's state: after each command and tick, and as each log row
+// comes during a long one (a sale holds the event loop).
+TEST_F(ShellLogic, ViewShowsTheStateAfterEachCommandAndEachRow) {
+  open("QUADRIX");
+  bool pageShown = false;
+  view_->onRefresh = [&] { pageShown = svc().pageVisible; };
+  logic_->btnguiaTesteClick();
+  EXPECT_TRUE(pageShown) << "the test guide opens on the test computer";
+  logic_->btnguiaTesteClick();
+  EXPECT_FALSE(pageShown);
+
+  int before = view_->refreshes;
+  svc().addList("Linha", "durante a venda");
+  EXPECT_GT(view_->refreshes, before);
+
+  before = view_->refreshes;
+  clock_.advanceMs(10000);
+  logic_->timerFired(TimerSchedule::kPing);
+  EXPECT_GT(view_->refreshes, before);
+}
+
+TEST_F(ShellLogic, AdmSitef) {
+  struct Case {
+    const char* sitef;
+    bool runs;
+  } cases[] = {{"SIM", true}, {"NAO", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sitef);
+    writeSettings(std::string("chkTefSitef=") + c.sitef + "\r\n");
+    // The manager's exchange folders, as its installation leaves them.
+    std::filesystem::create_directories(drive_.at("Client/REQ"));
+    std::filesystem::create_directories(drive_.at("Client/RESP"));
+    open();
+    out_.str("");
+    logic_->SpeedButton1Click();
+    pump();  // an error box would fail the test here
+    EXPECT_EQ(out_.str().find("| ADm - Sitef |") != std::string::npos, c.runs) << out_.str();
+    EXPECT_TRUE(view_->on(TimerSchedule::kApi));
+  }
+}
+
+// Something unexpected inside the access-code gate reaches the error box as every other
+// error does: without the token, with control characters shown, and the poll comes back.
+TEST_F(ShellLogic, FaultInsideTheGateIsShownSafely) {
+  const std::string token = "tok-segredo-0123456789";
+  writeSettings(
+      "URLBASE=https://cloud.example/api/\r\nidvelantra=9\r\nIdCaixa=0\r\n"
+      "TOKEN_VELANTRA=" +
+      token + "\r\n");
+  open();
+  view_->onInput = [&](const std::string&, const std::string&) -> std::optional<std::string> {
+    throw std::runtime_error("falha\nlinha " + token);
+  };
+  std::vector<std::string> shown;
+  view_->onError = [&](const std::string& m) { shown.push_back(m); };
+  logic_->btnConfigClick();
+  EXPECT_TRUE(shown.empty()) << "the box waits until the command has ended";
+  pump();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("falha\\nlinha"), std::string::npos) << shown[0];
+  EXPECT_EQ(shown[0].find(token), std::string::npos) << shown[0];
+  EXPECT_EQ(err_.str().find(token), std::string::npos) << err_.str();
+  EXPECT_TRUE(view_->on(TimerSchedule::kApi));
+  EXPECT_FALSE(logic_->modalOpen()) << "the gate opens again";
 }
 
 }  // namespace

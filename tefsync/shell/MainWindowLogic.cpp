@@ -1,34 +1,34 @@
-#include "tefsync/win32/MainLogic.h"
+#include "tefsync/shell/MainWindowLogic.h"
 
 #include <exception>
 
 #include "common/funcoes_zkt.h"
 #include "platform/clock.h"
 
-namespace tefsync::win32 {
+namespace tefsync {
 
-MainLogic::MainLogic(TfrmPrincipal::Environment env, View& view, std::ostream& out,
-                     std::ostream& err)
+MainWindowLogic::MainWindowLogic(TfrmPrincipal::Environment env, MainWindowView& view,
+                                 std::ostream& out, std::ostream& err)
     : view_(view), out_(out), err_(err), svc_(*this, std::move(env)), schedule_(svc_) {}
 
-void MainLogic::FormCreate() {
+void MainWindowLogic::FormCreate() {
   svc_.FormCreate();
   created_ = true;
   syncTimers();
   view_.refresh();
 }
 
-void MainLogic::syncTimers() {
+void MainWindowLogic::syncTimers() {
   const auto restarted = schedule_.sync(plat::clock().monotonicMs());
   for (auto which : {TimerSchedule::kApi, TimerSchedule::kPing}) {
     if (schedule_.dueMs(which) < 0)
       view_.stopTimer(which);
     else if (restarted[which])
-      view_.startTimer(which, schedule_.state(which).Interval);
+      view_.restartTimer(which, schedule_.state(which).Interval);
   }
 }
 
-void MainLogic::timerFired(TimerSchedule::Which which) {
+void MainWindowLogic::timerFired(TimerSchedule::Which which) {
   // A timer message already queued when its timer was switched off.
   if (schedule_.dueMs(which) < 0) {
     view_.stopTimer(which);
@@ -43,16 +43,16 @@ void MainLogic::timerFired(TimerSchedule::Which which) {
   if (schedule_.dueMs(which) < 0)
     view_.stopTimer(which);
   else
-    view_.startTimer(which, schedule_.state(which).Interval);
+    view_.restartTimer(which, schedule_.state(which).Interval);
   afterCommand();
 }
 
-void MainLogic::afterCommand() {
+void MainWindowLogic::afterCommand() {
   syncTimers();
   view_.refresh();
 }
 
-void MainLogic::activated() {
+void MainWindowLogic::activated() {
   // While the prompt, the dialog or an error box is open, activating the window must not
   // switch polling back on: a sale could start while the operator edits the settings.
   if (modalOpen()) return;
@@ -60,13 +60,13 @@ void MainLogic::activated() {
   afterCommand();
 }
 
-void MainLogic::restauraClick() {
+void MainWindowLogic::restauraClick() {
   view_.showMainWindow();
   // Showing activates the window; the settings are re-read even when it was active.
   activated();
 }
 
-void MainLogic::btnConfigClick() {
+void MainWindowLogic::btnConfigClick() {
   if (gateOpen_) return;  // a second open while one is open is ignored
   gateOpen_ = true;
   try {
@@ -81,36 +81,37 @@ void MainLogic::btnConfigClick() {
       svc_.Habilita_inicial();
     }
   } catch (const std::exception& e) {
-    showError(e.what());
+    // Through the service, which masks the token and escapes control characters.
+    svc_.showError(e.what());
   }
   svc_.habilTimer("API", true);
   gateOpen_ = false;
   afterCommand();
 }
 
-void MainLogic::SpeedButton1Click() {
+void MainWindowLogic::SpeedButton1Click() {
   svc_.SpeedButton1Click();
   afterCommand();
 }
 
-void MainLogic::btnguiaTesteClick() {
+void MainWindowLogic::btnguiaTesteClick() {
   svc_.btnguiaTesteClick();
   afterCommand();
 }
 
-void MainLogic::btnCloseClick() {
+void MainWindowLogic::btnCloseClick() {
   svc_.btnCloseClick();
 }
 
-void MainLogic::sairClick() {
+void MainWindowLogic::sairClick() {
   svc_.sairClick();
 }
 
-void MainLogic::endSession() {
+void MainWindowLogic::endSession() {
   svc_.sairClick();
 }
 
-void MainLogic::showPendingErrors() {
+void MainWindowLogic::showPendingErrors() {
   if (showingError_) return;
   showingError_ = true;
   while (!pendingErrors_.empty()) {
@@ -122,29 +123,29 @@ void MainLogic::showPendingErrors() {
   afterCommand();
 }
 
-void MainLogic::logRowAdded(const LogRow& row) {
+void MainWindowLogic::logRowAdded(const LogRow& row) {
   out_ << formatLogLine(row) << std::endl;
   out_.clear();  // a reader that went away loses the line, never the program
 }
 
-void MainLogic::stateChanged() {
+void MainWindowLogic::stateChanged() {
   if (created_) view_.refresh();
 }
 
 // Shown once the tick or command that raised it has ended, so the heartbeat ticks still
 // run while the box is open.
-void MainLogic::showError(const std::string& message) {
+void MainWindowLogic::showError(const std::string& message) {
   err_ << "tefsync: " << message << std::endl;
   err_.clear();
   pendingErrors_.push_back(message);
   view_.postShowErrors();
 }
 
-void MainLogic::endProgram() {
+void MainWindowLogic::endProgram() {
   view_.quit();
 }
 
-bool MainLogic::endPending() {
+bool MainWindowLogic::endPending() {
   return stopRequested && stopRequested();
 }
 
@@ -166,7 +167,7 @@ void ConfigFields::to(TfrmConfig& cfg) const {
   cfg.chkTefCielo = chkTefCielo;
 }
 
-ConfigFields ConfigLogic::shown() {
+ConfigFields ConfigDialogLogic::shown() {
   try {
     cfg_.Show();
   } catch (const std::exception& e) {
@@ -175,7 +176,7 @@ ConfigFields ConfigLogic::shown() {
   return ConfigFields::from(cfg_);
 }
 
-bool ConfigLogic::salvar(const ConfigFields& typed) {
+bool ConfigDialogLogic::salvar(const ConfigFields& typed) {
   typed.to(cfg_);
   try {
     cfg_.btnSalvarClick();
@@ -187,7 +188,7 @@ bool ConfigLogic::salvar(const ConfigFields& typed) {
   return true;
 }
 
-void ConfigLogic::voltar() {
+void ConfigDialogLogic::voltar() {
   try {
     cfg_.btnsairClick();
   } catch (const std::exception& e) {
@@ -195,7 +196,7 @@ void ConfigLogic::voltar() {
   }
 }
 
-std::optional<ConfigFields> ConfigLogic::cancelar() {
+std::optional<ConfigFields> ConfigDialogLogic::cancelar() {
   try {
     cfg_.btnCancelarClick();
   } catch (const std::exception& e) {
@@ -205,4 +206,4 @@ std::optional<ConfigFields> ConfigLogic::cancelar() {
   return ConfigFields::from(cfg_);
 }
 
-}  // namespace tefsync::win32
+}  // namespace tefsync

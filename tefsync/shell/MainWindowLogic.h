@@ -1,6 +1,7 @@
-// What the Windows shell of tefsync does, free of any window API: the main window's
-// commands, the access-code gate, the error boxes after a tick and the two timers. The
-// window code (MainWindow) implements View with real windows; tests use a fake.
+// What tefsync's window shells do, free of any window toolkit: the main window's commands,
+// the access-code gate, the error boxes after a tick and the two timers, and the settings
+// dialog's buttons. Each shell (Qt on Linux, Win32 on Windows) implements MainWindowView
+// with its real windows and forwards its events here; tests use a fake view.
 #pragma once
 
 #include <deque>
@@ -12,16 +13,16 @@
 #include "tefsync/core/TfrmPrincipal.h"
 #include "tefsync/core/TimerSchedule.h"
 
-namespace tefsync::win32 {
+namespace tefsync {
 
 // The windows the logic drives.
-class View {
+class MainWindowView {
  public:
-  virtual ~View() = default;
-  // Starts the timer over with this interval (a running one restarts), or stops it.
-  virtual void startTimer(TimerSchedule::Which which, int intervalMs) = 0;
+  virtual ~MainWindowView() = default;
+  // Starts the timer over with this interval (a running one restarts).
+  virtual void restartTimer(TimerSchedule::Which which, int intervalMs) = 0;
   virtual void stopTimer(TimerSchedule::Which which) = 0;
-  // ShowWindow(SW_SHOWNORMAL) and to the front.
+  // Shows the main window as it was last, brings it to the front and activates it.
   virtual void showMainWindow() = 0;
   // Title, test-guide controls, text buffers and the event log as the service has them.
   virtual void refresh() = 0;
@@ -32,25 +33,26 @@ class View {
   virtual void settingsDialog() = 0;
   // The standard error box, modal.
   virtual void errorBox(const std::string& message) = 0;
-  // Asks the message loop to call MainLogic::showPendingErrors once the current message
+  // Asks the event loop to call MainWindowLogic::showPendingErrors once the current event
   // has been handled.
   virtual void postShowErrors() = 0;
-  // Leaves the message loop.
+  // Leaves the event loop.
   virtual void quit() = 0;
 };
 
-class MainLogic final : public Shell {
+class MainWindowLogic final : public Shell {
  public:
-  MainLogic(TfrmPrincipal::Environment env, View& view, std::ostream& out, std::ostream& err);
+  MainWindowLogic(TfrmPrincipal::Environment env, MainWindowView& view, std::ostream& out,
+                  std::ostream& err);
 
   TfrmPrincipal& svc() { return svc_; }
   const TimerSchedule& schedule() const { return schedule_; }
 
   // Start-up: the service's FormCreate, then both timers.
   void FormCreate();
-  // A WM_TIMER of one of the service's timers.
+  // A tick of one of the service's timers.
   void timerFired(TimerSchedule::Which which);
-  // The main window became active (WM_ACTIVATE): Habilita_inicial.
+  // The main window became active: Habilita_inicial.
   void activated();
   // "Restaurar programa - Norvanta" and the double click on the tray icon.
   void restauraClick();
@@ -59,7 +61,7 @@ class MainLogic final : public Shell {
   void btnguiaTesteClick();
   void btnCloseClick();
   void sairClick();
-  // Windows is shutting down or logging off: the program ends as "Sair do sistema" does.
+  // The system is shutting down or logging off: the program ends as "Sair do sistema" does.
   void endSession();
   // The error boxes queued by showError, one after another.
   void showPendingErrors();
@@ -75,13 +77,14 @@ class MainLogic final : public Shell {
   void endProgram() override;
   bool endPending() override;
 
-  // Asked during long waits: an end was requested from outside (console event).
+  // Asked during long waits: an end was requested from outside (a stop signal or a
+  // console end event).
   std::function<bool()> stopRequested;
 
  private:
   void afterCommand();
 
-  View& view_;
+  MainWindowView& view_;
   std::ostream& out_;
   std::ostream& err_;
   TfrmPrincipal svc_;
@@ -109,9 +112,9 @@ struct ConfigFields {
 };
 
 // What the settings dialog does with its buttons, over the live settings object.
-class ConfigLogic {
+class ConfigDialogLogic {
  public:
-  ConfigLogic(TfrmConfig& cfg, std::function<void(const std::string&)> errorBox)
+  ConfigDialogLogic(TfrmConfig& cfg, std::function<void(const std::string&)> errorBox)
       : cfg_(cfg), errorBox_(std::move(errorBox)) {}
   // The dialog is shown: the file is read again; the fields to show.
   ConfigFields shown();
@@ -132,4 +135,4 @@ class ConfigLogic {
 // service reads.
 inline constexpr int kWholeNumberDigits = 9;
 
-}  // namespace tefsync::win32
+}  // namespace tefsync
