@@ -8,11 +8,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
+#include <array>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "tefsync/settings/TfrmConfig.h"
 #include "tefsync/shell/MainWindowLogic.h"
+#include "tefsync/shell/WindowTexts.h"
 
 namespace tefsync::gui {
 
@@ -20,8 +23,6 @@ class FrmConfig final : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr const char* kCaption = "Configuração de dados para  integração";
-
   explicit FrmConfig(TfrmConfig& cfg, QWidget* parent = nullptr);
 
   // The error box; replaceable so tests can read it without a nested loop.
@@ -30,14 +31,14 @@ class FrmConfig final : public QDialog {
   QToolButton* btnsair() const { return btnsair_; }
   QToolButton* btnSalvar() const { return btnSalvar_; }
   QToolButton* btnCancelar() const { return btnCancelar_; }
-  QLineEdit* token_velantra() const { return token_velantra_; }
-  QLineEdit* edtCnpjTEf() const { return edtCnpjTEf_; }
-  QLineEdit* idvelantra() const { return idvelantra_; }
-  QLineEdit* IdCaixa() const { return IdCaixa_; }
-  QLineEdit* urlBase() const { return urlBase_; }
-  QLineEdit* timerApi() const { return timerApi_; }
-  QCheckBox* chkTefSitef() const { return chkTefSitef_; }
-  QCheckBox* chkTefCielo() const { return chkTefCielo_; }
+  QLineEdit* token_velantra() const { return findChild<QLineEdit*>("token_velantra"); }
+  QLineEdit* edtCnpjTEf() const { return findChild<QLineEdit*>("edtCnpjTEf"); }
+  QLineEdit* idvelantra() const { return findChild<QLineEdit*>("idvelantra"); }
+  QLineEdit* IdCaixa() const { return findChild<QLineEdit*>("IdCaixa"); }
+  QLineEdit* urlBase() const { return findChild<QLineEdit*>("urlBase"); }
+  QLineEdit* timerApi() const { return findChild<QLineEdit*>("timerApi"); }
+  QCheckBox* chkTefSitef() const { return findChild<QCheckBox*>("chkTefSitef"); }
+  QCheckBox* chkTefCielo() const { return findChild<QCheckBox*>("chkTefCielo"); }
 
   void btnSalvarClick();
   void btnsairClick();
@@ -55,20 +56,14 @@ class FrmConfig final : public QDialog {
   void showFields(const ConfigFields& fields);
   ConfigFields typedFields() const;
   void showError(const std::string& message);
-  QLineEdit* addField(const char* name, const char* label, int x, int y, int width);
 
   ConfigDialogLogic logic_;
   QToolButton* btnsair_ = nullptr;
   QToolButton* btnSalvar_ = nullptr;
   QToolButton* btnCancelar_ = nullptr;
-  QLineEdit* token_velantra_ = nullptr;
-  QLineEdit* edtCnpjTEf_ = nullptr;
-  QLineEdit* idvelantra_ = nullptr;
-  QLineEdit* IdCaixa_ = nullptr;
-  QLineEdit* urlBase_ = nullptr;
-  QLineEdit* timerApi_ = nullptr;
-  QCheckBox* chkTefSitef_ = nullptr;
-  QCheckBox* chkTefCielo_ = nullptr;
+  // In the order of kConfigTextFields and kConfigCheckBoxes.
+  std::array<QLineEdit*, std::size(kConfigTextFields)> edits_{};
+  std::array<QCheckBox*, std::size(kConfigCheckBoxes)> checks_{};
 };
 
 }  // namespace tefsync::gui

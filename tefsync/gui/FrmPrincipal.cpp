@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "platform/signals.h"
+#include "tefsync/shell/WindowTexts.h"
 
 // Resources of a static library are registered by hand, outside any namespace.
 static void registerGuiResources() {
@@ -40,10 +41,6 @@ QString memoText(const std::string& s) {
   return t;
 }
 
-QString twoDigits(int n) {
-  return QString::number(n % 100).rightJustified(2, '0');
-}
-
 }  // namespace
 
 // ---- LogModel ----
@@ -53,36 +50,22 @@ int LogModel::rowCount(const QModelIndex& parent) const {
 }
 
 int LogModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : 4;
+  return parent.isValid() ? 0 : kLogColumnCount;
 }
 
 QVariant LogModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 ||
-      static_cast<size_t>(index.row()) >= svc_.tblList.size())
+      static_cast<size_t>(index.row()) >= svc_.tblList.size() || index.column() < 0 ||
+      index.column() >= kLogColumnCount)
     return {};
-  const LogRow& row = svc_.tblList[static_cast<size_t>(index.row())];
-  const plat::DateTime& d = row.DataHora;
-  switch (index.column()) {
-    case 0:
-      return q(row.Operacao);
-    case 1:
-      return twoDigits(d.day) + "/" + twoDigits(d.month) + "/" +
-             QString::number(d.year).rightJustified(4, '0');
-    case 2:
-      return twoDigits(d.hour) + ":" + twoDigits(d.minute) + ":" + twoDigits(d.second);
-    case 3:
-      return q(row.Mensagem);
-    default:
-      return {};
-  }
+  return q(logCell(svc_.tblList[static_cast<size_t>(index.row())], index.column()));
 }
 
 QVariant LogModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
-  static const char* const names[] = {"Operacao", "Data", "Hora", "Mensagem"};
-  if (section < 0 || section > 3) return {};
-  return QString(names[section]);
+  if (section < 0 || section >= kLogColumnCount) return {};
+  return QString(kLogColumns[section].name);
 }
 
 void LogModel::refresh() {
@@ -99,7 +82,7 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& ap
   setObjectName("TfrmPrincipal");
   setWindowTitle(q(svc().Caption));
   setWindowIcon(QIcon(":/MAINICON"));
-  resize(692, 571);
+  resize(kMainWindowWidth, kMainWindowHeight);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   buildControls();
@@ -121,10 +104,10 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& ap
   };
 
   // The tray icon comes first; the window stays hidden.
-  restaura_ = PopupMenu1_.addAction("Restaurar programa - Norvanta");
+  restaura_ = PopupMenu1_.addAction(kMenuRestaura);
   restaura_->setObjectName("restaura");
   PopupMenu1_.addSeparator();
-  sair_ = PopupMenu1_.addAction("Sair do sistema");
+  sair_ = PopupMenu1_.addAction(kMenuSair);
   sair_->setObjectName("sair");
   PopupMenu1_.setObjectName("PopupMenu1");
   connect(restaura_, &QAction::triggered, this, [this] { logic_.restauraClick(); });
@@ -166,27 +149,23 @@ FrmPrincipal::~FrmPrincipal() {
 }
 
 void FrmPrincipal::buildControls() {
-  auto iconButton = [this](const char* name, const char* icon, const char* hint) {
+  auto button = [this](const ButtonText& t, const char* icon) {
     auto* b = new QToolButton(this);
-    b->setObjectName(name);
-    b->setIcon(QIcon(icon));
-    b->setIconSize(QSize(28, 28));
-    b->setFixedSize(40, 40);
-    b->setToolTip(QString::fromUtf8(hint));
+    b->setObjectName(t.name);
+    if (icon != nullptr) {
+      b->setIcon(QIcon(icon));
+      b->setIconSize(QSize(28, 28));
+    } else {
+      b->setText(QString::fromUtf8(t.text));
+    }
+    b->setToolTip(QString::fromUtf8(t.hint));
+    b->setFixedSize(t.width, 40);
     return b;
   };
-  auto textButton = [this](const char* name, const char* text, const char* hint, int width) {
-    auto* b = new QToolButton(this);
-    b->setObjectName(name);
-    b->setText(QString::fromUtf8(text));
-    b->setToolTip(QString::fromUtf8(hint));
-    b->setFixedSize(width, 40);
-    return b;
-  };
-  btnClose_ = iconButton("btnClose", ":/icons/close", "Fecha sincronizador");
-  btnConfig_ = iconButton("btnConfig", ":/icons/config", "Configurações");
-  SpeedButton1_ = textButton("SpeedButton1", "ADM - Sitef", "Configurações", 110);
-  btnguiaTeste_ = textButton("btnguiaTeste", "Guia de testes", "Enviar vendas pedentes", 120);
+  btnClose_ = button(kBtnClose, ":/icons/close");
+  btnConfig_ = button(kBtnConfig, ":/icons/config");
+  SpeedButton1_ = button(kSpeedButton1, nullptr);
+  btnguiaTeste_ = button(kBtnguiaTeste, nullptr);
   btnguiaTeste_->setVisible(false);
   connect(btnClose_, &QToolButton::clicked, this, [this] { logic_.btnCloseClick(); });
   connect(btnConfig_, &QToolButton::clicked, this, [this] { logic_.btnConfigClick(); });
@@ -206,9 +185,7 @@ void FrmPrincipal::buildControls() {
   GridList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   GridList_->verticalHeader()->setVisible(false);
   GridList_->verticalHeader()->setDefaultSectionSize(20);
-  GridList_->setColumnWidth(0, 180);
-  GridList_->setColumnWidth(1, 80);
-  GridList_->setColumnWidth(2, 64);
+  for (int c = 0; c + 1 < kLogColumnCount; ++c) GridList_->setColumnWidth(c, kLogColumns[c].width);
   GridList_->horizontalHeader()->setStretchLastSection(true);
 
   auto memo = [](const char* name) {
@@ -229,16 +206,16 @@ void FrmPrincipal::buildControls() {
   dadosGrid->addWidget(memoTef1_, 0, 1);
   dadosGrid->addWidget(memoTef2_, 1, 0);
   dadosGrid->addWidget(memoTef3_, 1, 1);
-  page_->addTab(dados, "dados de envio");
+  page_->addTab(dados, kPageTabs[0]);
   auto* guia = new QWidget;
   auto* guiaGrid = new QGridLayout(guia);
   mmoRequest_ = memo("mmoRequest");
   mmoResult_ = memo("mmoResult");
-  guiaGrid->addWidget(new QLabel("Request"), 0, 0);
-  guiaGrid->addWidget(new QLabel("Result"), 0, 1);
+  guiaGrid->addWidget(new QLabel(kLblRequest), 0, 0);
+  guiaGrid->addWidget(new QLabel(kLblResult), 0, 1);
   guiaGrid->addWidget(mmoRequest_, 1, 0);
   guiaGrid->addWidget(mmoResult_, 1, 1);
-  page_->addTab(guia, "Guia de testes");
+  page_->addTab(guia, kPageTabs[1]);
   page_->setVisible(false);
 
   auto* layout = new QVBoxLayout(this);

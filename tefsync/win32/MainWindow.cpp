@@ -13,6 +13,7 @@
 #include "platform/display.h"
 #include "platform/host.h"
 #include "platform/signals.h"
+#include "tefsync/shell/WindowTexts.h"
 
 namespace tefsync::win32 {
 
@@ -257,45 +258,29 @@ struct ConfigDialogState {
   HICON icons[3] = {nullptr, nullptr, nullptr};
 };
 
-struct FieldSpec {
-  int id;
-  const char* label;
-  int y;
-  int width;
-};
-const FieldSpec kFields[] = {
-    {MainWindow::kTokenVelantra, "Token Velantra ( Token Fixo ):", 68, 480},
-    {MainWindow::kEdtCnpjTEf, "CNPJ do TEF:", 104, 180},
-    {MainWindow::kIdvelantra, "Id Velantra:", 140, 100},
-    {MainWindow::kIdCaixa, "Id Caixa:", 176, 100},
-    {MainWindow::kUrlBase, "URL Base:", 212, 480},
-    {MainWindow::kTimerApi, "Timer API ( segundos )", 248, 100},
-};
+// The fields' and check boxes' identifiers follow the order of their tables.
+constexpr int kTextFieldCount = static_cast<int>(std::size(kConfigTextFields));
+constexpr int kCheckBoxCount = static_cast<int>(std::size(kConfigCheckBoxes));
+static_assert(MainWindow::kTimerApi - MainWindow::kTokenVelantra + 1 == kTextFieldCount);
+static_assert(MainWindow::kChkTefCielo - MainWindow::kChkTefSitef + 1 == kCheckBoxCount);
 
 void showFields(HWND dlg, const ConfigFields& f) {
-  const std::pair<int, const std::string*> texts[] = {
-      {MainWindow::kTokenVelantra, &f.token_velantra},
-      {MainWindow::kEdtCnpjTEf, &f.edtCnpjTEf},
-      {MainWindow::kIdvelantra, &f.idvelantra},
-      {MainWindow::kIdCaixa, &f.IdCaixa},
-      {MainWindow::kUrlBase, &f.urlBase},
-      {MainWindow::kTimerApi, &f.timerApi}};
-  for (const auto& [id, text] : texts) SetDlgItemTextW(dlg, id, widen(*text).c_str());
-  CheckDlgButton(dlg, MainWindow::kChkTefSitef, f.chkTefSitef ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(dlg, MainWindow::kChkTefCielo, f.chkTefCielo ? BST_CHECKED : BST_UNCHECKED);
+  for (int i = 0; i < kTextFieldCount; ++i)
+    SetDlgItemTextW(dlg, MainWindow::kTokenVelantra + i,
+                    widen(f.*kConfigTextFields[i].value).c_str());
+  for (int i = 0; i < kCheckBoxCount; ++i)
+    CheckDlgButton(dlg, MainWindow::kChkTefSitef + i,
+                   f.*kConfigCheckBoxes[i].value ? BST_CHECKED : BST_UNCHECKED);
 }
 
 ConfigFields typedFields(HWND dlg) {
-  auto text = [dlg](int id) { return narrow(windowText(GetDlgItem(dlg, id))); };
   ConfigFields f;
-  f.token_velantra = text(MainWindow::kTokenVelantra);
-  f.edtCnpjTEf = text(MainWindow::kEdtCnpjTEf);
-  f.idvelantra = text(MainWindow::kIdvelantra);
-  f.IdCaixa = text(MainWindow::kIdCaixa);
-  f.urlBase = text(MainWindow::kUrlBase);
-  f.timerApi = text(MainWindow::kTimerApi);
-  f.chkTefSitef = IsDlgButtonChecked(dlg, MainWindow::kChkTefSitef) == BST_CHECKED;
-  f.chkTefCielo = IsDlgButtonChecked(dlg, MainWindow::kChkTefCielo) == BST_CHECKED;
+  for (int i = 0; i < kTextFieldCount; ++i)
+    f.*kConfigTextFields[i].value =
+        narrow(windowText(GetDlgItem(dlg, MainWindow::kTokenVelantra + i)));
+  for (int i = 0; i < kCheckBoxCount; ++i)
+    f.*kConfigCheckBoxes[i].value =
+        IsDlgButtonChecked(dlg, MainWindow::kChkTefSitef + i) == BST_CHECKED;
   return f;
 }
 
@@ -312,44 +297,42 @@ INT_PTR CALLBACK configProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
       const struct {
         int id;
         const wchar_t* icon;
-        const char* hint;
+        const ButtonText& text;
         int x;
-      } buttons[] = {{MainWindow::kBtnsair, L"ICON_VOLTAR", "Voltar", 8},
-                     {MainWindow::kBtnSalvar, L"ICON_SALVAR", "Salvar", 52},
-                     {MainWindow::kBtnCancelar, L"ICON_CANCELAR", "Cancelar", 96}};
+      } buttons[] = {{MainWindow::kBtnsair, L"ICON_VOLTAR", kBtnsair, 8},
+                     {MainWindow::kBtnSalvar, L"ICON_SALVAR", kBtnSalvar, 52},
+                     {MainWindow::kBtnCancelar, L"ICON_CANCELAR", kBtnCancelar, 96}};
       int i = 0;
       for (const auto& b : buttons) {
         HWND h = child(dlg, L"BUTTON", L"", WS_VISIBLE | WS_TABSTOP | BS_ICON, b.id);
-        MoveWindow(h, p(b.x), p(8), p(40), p(40), FALSE);
+        MoveWindow(h, p(b.x), p(8), p(b.text.width), p(40), FALSE);
         s->icons[i] = loadButtonIcon(b.icon, p(28));
         SendMessageW(h, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(s->icons[i]));
         ++i;
-        addTip(s->tooltip, dlg, h, b.hint);
+        addTip(s->tooltip, dlg, h, b.text.hint);
       }
-      for (const FieldSpec& f : kFields) {
-        HWND label = child(dlg, L"STATIC", widen(f.label).c_str(), WS_VISIBLE | SS_LEFT,
-                           MainWindow::kLabelBase + f.id - MainWindow::kTokenVelantra);
-        MoveWindow(label, p(16), p(f.y + 4), p(196), p(20), FALSE);
-        const bool whole = f.id == MainWindow::kIdvelantra || f.id == MainWindow::kIdCaixa ||
-                           f.id == MainWindow::kTimerApi;
-        HWND edit = child(dlg, L"EDIT", L"",
-                          WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | (whole ? ES_NUMBER : 0), f.id,
-                          WS_EX_CLIENTEDGE);
-        MoveWindow(edit, p(216), p(f.y), p(f.width), p(24), FALSE);
-        if (whole) SendMessageW(edit, EM_SETLIMITTEXT, kWholeNumberDigits, 0);
+      for (int f = 0; f < kTextFieldCount; ++f) {
+        const ConfigTextField& spec = kConfigTextFields[f];
+        HWND label = child(dlg, L"STATIC", widen(spec.label).c_str(), WS_VISIBLE | SS_LEFT,
+                           MainWindow::kLabelBase + f);
+        MoveWindow(label, p(16), p(spec.y + 4), p(196), p(20), FALSE);
+        HWND edit =
+            child(dlg, L"EDIT", L"",
+                  WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | (spec.wholeNumber ? ES_NUMBER : 0),
+                  MainWindow::kTokenVelantra + f, WS_EX_CLIENTEDGE);
+        MoveWindow(edit, p(216), p(spec.y), p(spec.width), p(24), FALSE);
+        if (spec.wholeNumber) SendMessageW(edit, EM_SETLIMITTEXT, kWholeNumberDigits, 0);
       }
-      HWND nota = child(dlg, L"STATIC",
-                        L"Se Id Caixa for igual 0, funciona para todos, senao informar o ID...",
-                        WS_VISIBLE | SS_LEFT, MainWindow::kNotaIdCaixa);
+      HWND nota = child(dlg, L"STATIC", widen(kNotaIdCaixa).c_str(), WS_VISIBLE | SS_LEFT,
+                        MainWindow::kNotaIdCaixa);
       MoveWindow(nota, p(326), p(170), p(390), p(36), FALSE);
-      HWND sitef = child(dlg, L"BUTTON", L"TEF Sitef", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                         MainWindow::kChkTefSitef);
-      MoveWindow(sitef, p(340), p(248), p(110), p(24), FALSE);
-      HWND cielo = child(dlg, L"BUTTON", L"TEF Cielo", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                         MainWindow::kChkTefCielo);
-      MoveWindow(cielo, p(460), p(248), p(110), p(24), FALSE);
+      for (int c = 0; c < kCheckBoxCount; ++c) {
+        HWND box = child(dlg, L"BUTTON", widen(kConfigCheckBoxes[c].text).c_str(),
+                         WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, MainWindow::kChkTefSitef + c);
+        MoveWindow(box, p(kConfigCheckBoxes[c].x), p(248), p(110), p(24), FALSE);
+      }
       setFontOnChildren(dlg, s->font);
-      centreOnScreen(dlg, outerSize(dlg, p(723), p(352)));
+      centreOnScreen(dlg, outerSize(dlg, p(kConfigWidth), p(kConfigHeight)));
       // Each time the dialog is shown the file is read again.
       showFields(dlg, s->logic->shown());
       SetForegroundWindow(dlg);
@@ -410,20 +393,20 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
   RegisterClassExW(&wc);  // a second window in the same process (tests) finds it registered
 
   title_ = widen(svc().Caption);
-  hwnd_ =
-      CreateWindowExW(0, kClassName, title_.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                      CW_USEDEFAULT, CW_USEDEFAULT, 692, 571, nullptr, nullptr, instance_, this);
+  hwnd_ = CreateWindowExW(0, kClassName, title_.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                          CW_USEDEFAULT, CW_USEDEFAULT, kMainWindowWidth, kMainWindowHeight,
+                          nullptr, nullptr, instance_, this);
   if (hwnd_ == nullptr) throw NoWindow();
   dpi_ = dpiOf(hwnd_);
-  centreOnScreen(hwnd_, outerSize(hwnd_, px(692), px(571)));
+  centreOnScreen(hwnd_, outerSize(hwnd_, px(kMainWindowWidth), px(kMainWindowHeight)));
   createControls();
   applyFont();
   layout();
 
   PopupMenu1_ = CreatePopupMenu();
-  AppendMenuW(PopupMenu1_, MF_STRING, kRestaura, L"Restaurar programa - Norvanta");
+  AppendMenuW(PopupMenu1_, MF_STRING, kRestaura, widen(kMenuRestaura).c_str());
   AppendMenuW(PopupMenu1_, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(PopupMenu1_, MF_STRING, kSair, L"Sair do sistema");
+  AppendMenuW(PopupMenu1_, MF_STRING, kSair, widen(kMenuSair).c_str());
 
   // The tray icon first; the window stays hidden.
   trayIconData_.cbSize = sizeof trayIconData_;
@@ -471,22 +454,25 @@ void MainWindow::createControls() {
   const struct {
     int id;
     const wchar_t* icon;
-    const char* hint;
-  } iconButtons[] = {{kBtnClose, L"ICON_CLOSE", "Fecha sincronizador"},
-                     {kBtnConfig, L"ICON_CONFIG", "Configurações"}};
+    const ButtonText& text;
+  } iconButtons[] = {{kBtnClose, L"ICON_CLOSE", tefsync::kBtnClose},
+                     {kBtnConfig, L"ICON_CONFIG", tefsync::kBtnConfig}};
   int i = 0;
   for (const auto& b : iconButtons) {
     HWND h = child(hwnd_, L"BUTTON", L"", WS_VISIBLE | WS_TABSTOP | BS_ICON, b.id);
     buttonIcons_[i] = loadButtonIcon(b.icon, px(28));
     SendMessageW(h, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(buttonIcons_[i]));
     ++i;
-    addTip(tooltip_, hwnd_, h, b.hint);
+    addTip(tooltip_, hwnd_, h, b.text.hint);
   }
   addTip(tooltip_, hwnd_,
-         child(hwnd_, L"BUTTON", L"ADM - Sitef", WS_VISIBLE | WS_TABSTOP, kSpeedButton1),
-         "Configurações");
-  addTip(tooltip_, hwnd_, child(hwnd_, L"BUTTON", L"Guia de testes", WS_TABSTOP, kBtnGuiaTeste),
-         "Enviar vendas pedentes");
+         child(hwnd_, L"BUTTON", widen(tefsync::kSpeedButton1.text).c_str(),
+               WS_VISIBLE | WS_TABSTOP, kSpeedButton1),
+         tefsync::kSpeedButton1.hint);
+  addTip(tooltip_, hwnd_,
+         child(hwnd_, L"BUTTON", widen(tefsync::kBtnguiaTeste.text).c_str(), WS_TABSTOP,
+               kBtnGuiaTeste),
+         tefsync::kBtnguiaTeste.hint);
 
   HWND grid = child(
       hwnd_, WC_LISTVIEWW, L"",
@@ -494,15 +480,12 @@ void MainWindow::createControls() {
       kGridList, WS_EX_CLIENTEDGE);
   ListView_SetExtendedListViewStyle(grid,
                                     LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
-  const struct {
-    const wchar_t* name;
-    int width;
-  } columns[] = {{L"Operacao", 180}, {L"Data", 80}, {L"Hora", 64}, {L"Mensagem", 340}};
   int c = 0;
-  for (const auto& col : columns) {
+  for (const LogColumn& col : kLogColumns) {
+    std::wstring name = widen(col.name);
     LVCOLUMNW lvc{};
     lvc.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    lvc.pszText = const_cast<wchar_t*>(col.name);
+    lvc.pszText = name.data();
     lvc.cx = px(col.width);
     lvc.iSubItem = c;
     SendMessageW(grid, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&lvc));
@@ -510,18 +493,18 @@ void MainWindow::createControls() {
   }
 
   HWND page = child(hwnd_, WC_TABCONTROLW, L"", WS_CLIPSIBLINGS, kPage);
-  const wchar_t* const tabs[] = {L"dados de envio", L"Guia de testes"};
   for (int t = 0; t < 2; ++t) {
+    std::wstring tab = widen(kPageTabs[t]);
     TCITEMW item{};
     item.mask = TCIF_TEXT;
-    item.pszText = const_cast<wchar_t*>(tabs[t]);
+    item.pszText = tab.data();
     SendMessageW(page, TCM_INSERTITEMW, static_cast<WPARAM>(t), reinterpret_cast<LPARAM>(&item));
   }
   for (int id : {kMmoDados, kMemoTef1, kMemoTef2, kMemoTef3, kMmoRequest, kMmoResult})
     child(hwnd_, L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL, id,
           WS_EX_CLIENTEDGE);
-  child(hwnd_, L"STATIC", L"Request", SS_LEFT, kLblRequest);
-  child(hwnd_, L"STATIC", L"Result", SS_LEFT, kLblResult);
+  child(hwnd_, L"STATIC", widen(tefsync::kLblRequest).c_str(), SS_LEFT, kLblRequest);
+  child(hwnd_, L"STATIC", widen(tefsync::kLblResult).c_str(), SS_LEFT, kLblResult);
 }
 
 void MainWindow::applyFont() {
@@ -536,9 +519,16 @@ void MainWindow::layout() {
   GetClientRect(hwnd_, &rc);
   const int m = px(8);
   int x = m;
-  for (int id : {kBtnClose, kBtnConfig, kSpeedButton1, kBtnGuiaTeste}) {
-    const int w = id == kSpeedButton1 ? px(110) : id == kBtnGuiaTeste ? px(120) : px(40);
-    MoveWindow(control(id), x, m, w, px(40), TRUE);
+  const struct {
+    int id;
+    const ButtonText& text;
+  } buttons[] = {{kBtnClose, tefsync::kBtnClose},
+                 {kBtnConfig, tefsync::kBtnConfig},
+                 {kSpeedButton1, tefsync::kSpeedButton1},
+                 {kBtnGuiaTeste, tefsync::kBtnguiaTeste}};
+  for (const auto& b : buttons) {
+    const int w = px(b.text.width);
+    MoveWindow(control(b.id), x, m, w, px(40), TRUE);
     x += w + px(6);
   }
   const int top = m + px(40) + px(6);
@@ -637,8 +627,7 @@ void MainWindow::settingsDialog() {
   ConfigDialogState state;
   state.window = this;
   state.logic = &logic;
-  runDialog(IsWindowVisible(hwnd_) ? hwnd_ : nullptr, "Configuração de dados para  integração",
-            configProc, &state);
+  runDialog(IsWindowVisible(hwnd_) ? hwnd_ : nullptr, kConfigCaption, configProc, &state);
 }
 
 void MainWindow::errorBox(const std::string& message) {
@@ -769,25 +758,7 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
         const auto& rows = svc().tblList;
         const auto item = static_cast<size_t>(di->item.iItem);
         if ((di->item.mask & LVIF_TEXT) != 0 && item < rows.size()) {
-          const LogRow& row = rows[item];
-          const plat::DateTime& d = row.DataHora;
-          wchar_t buf[32];
-          switch (di->item.iSubItem) {
-            case 0:
-              cell_ = widen(row.Operacao);
-              break;
-            case 1:
-              swprintf(buf, 32, L"%02d/%02d/%04d", d.day, d.month, d.year);
-              cell_ = buf;
-              break;
-            case 2:
-              swprintf(buf, 32, L"%02d:%02d:%02d", d.hour, d.minute, d.second);
-              cell_ = buf;
-              break;
-            default:
-              cell_ = widen(row.Mensagem);
-              break;
-          }
+          cell_ = widen(logCell(rows[item], di->item.iSubItem));
           lstrcpynW(di->item.pszText, cell_.c_str(), di->item.cchTextMax);
         }
         return 0;

@@ -19,6 +19,7 @@
 #include "platform/fs.h"
 #include "platform/http.h"
 #include "tefsync/shell/MainWindowLogic.h"
+#include "tefsync/shell/WindowTexts.h"
 #include "tests/platform/temp_drive.h"
 
 namespace {
@@ -444,6 +445,15 @@ TEST_F(ShellLogic, EventLogReachesStandardOutput) {
   }
   EXPECT_EQ(count, 1002);
   EXPECT_EQ(last, "05/03/2024 10:20:30 | Depois | ");
+}
+
+// The grid's cells, as both windows show them.
+TEST(LogCells, DateAndTimeTwoDigitsEach) {
+  const tefsync::LogRow row{"Get status", plat::DateTime{2024, 3, 5, 9, 7, 4, 0}, "Ok  200"};
+  const char* const cells[] = {"Get status", "05/03/2024", "09:07:04", "Ok  200"};
+  for (int c = 0; c < tefsync::kLogColumnCount; ++c) EXPECT_EQ(tefsync::logCell(row, c), cells[c]);
+  EXPECT_EQ(tefsync::logCell(row, tefsync::kLogColumnCount), "");
+  EXPECT_EQ(tefsync::logCell(row, -1), "");
 }
 
 // The windows show the service's state: after each command and tick, and as each log row
