@@ -125,12 +125,9 @@ FrmPrincipal::FrmPrincipal(TfrmPrincipal::Environment env, const std::string& ap
   connect(&timerPing_, &QTimer::timeout, this, [this] { logic_.timerFired(TimerSchedule::kPing); });
   // A stop signal takes the path of "Sair do sistema".
   logic_.stopRequested = [] { return plat::stopRequested(); };
-  stopSignal_.setInterval(200);
+  stopSignal_.setInterval(MainWindowLogic::kEndRequestPollMs);
   connect(&stopSignal_, &QTimer::timeout, this, [this] {
-    if (plat::stopRequested()) {
-      stopSignal_.stop();
-      logic_.sairClick();
-    }
+    if (logic_.checkEndRequest()) stopSignal_.stop();
   });
   stopSignal_.start();
 

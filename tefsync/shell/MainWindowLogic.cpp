@@ -111,6 +111,12 @@ void MainWindowLogic::endSession() {
   svc_.sairClick();
 }
 
+bool MainWindowLogic::checkEndRequest() {
+  if (!endPending()) return false;
+  svc_.sairClick();
+  return true;
+}
+
 void MainWindowLogic::showPendingErrors() {
   if (showingError_) return;
   showingError_ = true;

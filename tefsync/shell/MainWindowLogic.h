@@ -63,6 +63,11 @@ class MainWindowLogic final : public Shell {
   void sairClick();
   // The system is shutting down or logging off: the program ends as "Sair do sistema" does.
   void endSession();
+  // Called every kEndRequestPollMs by a timer of the view: an end asked for from outside
+  // (stopRequested) takes the path of "Sair do sistema". True once it has; the view then
+  // stops that timer.
+  bool checkEndRequest();
+  static constexpr int kEndRequestPollMs = 200;
   // The error boxes queued by showError, one after another.
   void showPendingErrors();
   // A prompt, the settings dialog or an error box is open.

@@ -422,7 +422,7 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
 
   // A console end event takes the path of "Sair do sistema".
   logic_.stopRequested = [] { return plat::stopRequested(); };
-  SetTimer(hwnd_, kStopPollTimer, 200, nullptr);
+  SetTimer(hwnd_, kStopPollTimer, MainWindowLogic::kEndRequestPollMs, nullptr);
 
   logic_.FormCreate();
 }
@@ -715,10 +715,8 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
         logic_.timerFired(TimerSchedule::kApi);
       else if (wp == kTimerIds[TimerSchedule::kPing])
         logic_.timerFired(TimerSchedule::kPing);
-      else if (wp == kStopPollTimer && plat::stopRequested()) {
+      else if (wp == kStopPollTimer && logic_.checkEndRequest())
         KillTimer(hwnd_, kStopPollTimer);
-        logic_.sairClick();
-      }
       return 0;
     case kShowErrors:
       logic_.showPendingErrors();

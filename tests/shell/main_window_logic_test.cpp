@@ -410,18 +410,31 @@ TEST_F(ShellLogic, TimersRunOneIntervalAfterEachTickAndStaleTicksAreIgnored) {
 TEST_F(ShellLogic, EndCommands) {
   struct Case {
     const char* name;
-    void (MainWindowLogic::*act)();
+    std::function<void(MainWindowLogic&)> act;
+    bool ends;
   } cases[] = {
-      {"btnClose", &MainWindowLogic::btnCloseClick},
-      {"Sair do sistema", &MainWindowLogic::sairClick},
-      {"Windows shutting down", &MainWindowLogic::endSession},
+      {"btnClose", [](MainWindowLogic& l) { l.btnCloseClick(); }, true},
+      {"Sair do sistema", [](MainWindowLogic& l) { l.sairClick(); }, true},
+      {"system shutting down", [](MainWindowLogic& l) { l.endSession(); }, true},
+      {"end asked from outside",
+       [](MainWindowLogic& l) {
+         l.stopRequested = [] { return true; };
+         EXPECT_TRUE(l.checkEndRequest());
+       },
+       true},
+      {"nothing asked",
+       [](MainWindowLogic& l) {
+         l.stopRequested = [] { return false; };
+         EXPECT_FALSE(l.checkEndRequest());
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     open();
-    (logic_.get()->*c.act)();
-    EXPECT_TRUE(svc().endRequested);
-    EXPECT_TRUE(view_->quitAsked);
+    c.act(*logic_);
+    EXPECT_EQ(svc().endRequested, c.ends);
+    EXPECT_EQ(view_->quitAsked, c.ends);
   }
 }
 
