@@ -116,6 +116,7 @@ std::string describeHttpFailure(unsigned long err, unsigned long secureFlags,
     return "SSL certificate problem: revocation status unknown (" + where + ")";
   switch (err) {
     case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // Wine's word for a response that did not come in time
       return "Operation timed out after " + std::to_string(timeoutMs) + " milliseconds (" + where +
              ")";
     case ERROR_WINHTTP_CANNOT_CONNECT:

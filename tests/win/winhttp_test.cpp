@@ -96,6 +96,8 @@ TEST_F(WinHttp, TimeOutAndTransportFailuresThrowWithoutTheToken) {
     client->send("GET", base + "/api", auth, "", 1000);
     FAIL() << "no time-out";
   } catch (const plat::HttpError& e) {
+    EXPECT_NE(std::string(e.what()).find("timed out after 1000 milliseconds"), std::string::npos)
+        << e.what();
     EXPECT_EQ(std::string(e.what()).find("SEGREDO"), std::string::npos) << e.what();
   }
   // Port 1 on loopback: nothing listens there.
@@ -172,6 +174,7 @@ TEST(WinHttpFailureText, NamesTheReasonAndTheHost) {
        "was refused (WinHTTP error 12157)"},
       {ERROR_WINHTTP_TIMEOUT, 0,
        "Operation timed out after 2500 milliseconds (nuvem.example port 443)"},
+      {WSAETIMEDOUT, 0, "Operation timed out after 2500 milliseconds (nuvem.example port 443)"},
       {ERROR_WINHTTP_NAME_NOT_RESOLVED, 0, "Could not resolve host: nuvem.example"},
   };
   for (const Case& c : cases)
