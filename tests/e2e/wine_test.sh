@@ -9,6 +9,8 @@
 #             two-payment sale (statuses 1 3 5 8, exact request bytes)
 #   powercut  tefsync.exe killed in the decision wait; the next request's recovery undoes it
 #   guardian  procguard.exe starts tefsync.exe and starts it again after it was ended
+#   ctrlc     Ctrl+C on the console of the headless tefsync.exe ends it as "Sair do sistema"
+#             does (exit status 0)
 # WINEPREFIX names the prefix (made when missing); a wineserver is kept running for it.
 set -euo pipefail
 LINUX_BIN=$(cd "$1" && pwd)
@@ -48,6 +50,7 @@ wine_cleanup() {
 start_mock_and_manager() {  # the manager's script
   "$BIN/cloud-mock" --token "$SHOP_TOKEN" >"$SHOP/mock.txt" 2>&1 &
   SHOP_PIDS+=($!)
+  disown
   shop_wait "cloud-mock to listen" 10 grep -q "listening on" "$SHOP/mock.txt"
   SHOP_URL=$(sed -n 's/^cloud-mock listening on //p' "$SHOP/mock.txt")
   SHOP_ADMIN=$(echo "$SHOP_URL" | sed -E 's#^(http://[^/]+)/.*#\1/admin#')
@@ -55,6 +58,7 @@ start_mock_and_manager() {  # the manager's script
   touch "$SHOP/journal.txt"
   "$BIN/sitef-sim" "$DRIVE_C" "$SHOP/sim-script.txt" "$SHOP/journal.txt" >"$SHOP/sim.txt" 2>&1 &
   SHOP_PIDS+=($!)
+  disown
   shop_wait "sitef-sim to start" 10 grep -q "watching" "$SHOP/sim.txt"
 }
 
@@ -156,6 +160,7 @@ guardian)
   printf '[CONFIG]\r\nnomeEXE=tefsync.exe\r\n' >"$SHOP/shop/ConfigGuardian.ini"
   (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec "$WINE" "$SHOP/shop/procguard.exe" >"$SHOP/guard.txt" 2>&1) &
   SHOP_PIDS+=($!)
+  disown
   ours="loja-$$.shop.tefsync\.exe"  # only this shop's synchronizer
   shop_wait "tefsync.exe to answer the heartbeat" 120 test -s "$SHOP/shop/ping/resp-ping.txt"
   [ -n "$(pgrep -f "$ours")" ] || shop_fail "no tefsync.exe running"
@@ -164,6 +169,42 @@ guardian)
   shop_wait "procguard.exe to start tefsync.exe again" 330 grep -q "Restart em" "$SHOP/guard.txt"
   shop_wait "the new tefsync.exe" 60 pgrep -f "$ours"
   ls "$SHOP/shop/ping/" | grep -q '^Restart_em_' || shop_fail "no restart record"
+  ;;
+ctrlc)
+  # Wine turns Ctrl+C into CTRL_C_EVENT only for a program on a console: tefsync.exe runs on
+  # a terminal of its own (script), whose keyboard is a fifo. Wine's own default for the event
+  # also ends the program with status 0, at once: what shows the program's own end is that the
+  # status query in flight when the key comes is finished (timed out and logged) first, as
+  # "Sair do sistema" leaves only between ticks. A closed console (CTRL_CLOSE_EVENT) cannot be
+  # sent this way: on the hang-up Wine ends the program itself.
+  wine_setup
+  start_mock_and_manager ''
+  shop_settings 2
+  mkfifo "$SHOP/keys"
+  (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec script -qfec \
+    "'$WINE' '$SHOP/shop/tefsync.exe' >>'$SHOP/tefsync.txt' 2>&1" /dev/null \
+    <"$SHOP/keys" >"$SHOP/console.txt" 2>&1) &
+  TEFSYNC_PID=$!
+  SHOP_PIDS+=($TEFSYNC_PID)
+  exec 3>"$SHOP/keys"
+  mkdir -p "$SHOP/shop/ping"
+  printf 'teste de sincronizador... \r\n' >"$SHOP/shop/ping/test-ping.txt"
+  shop_wait "tefsync.exe to answer the heartbeat" 120 test -e "$SHOP/shop/ping/resp-ping.txt"
+  gets() { shop_admin recorded | jq '[.[] | select(.method == "GET")] | length'; }
+  # The next status query hangs for longer than the program waits for it (3 s).
+  shop_admin fault '{"kind":"delay","endpoint":"get","count":1,"delay_ms":15000}' >/dev/null
+  before=$(gets)
+  more_gets() { [ "$(gets)" -gt "$before" ]; }
+  shop_wait "the next status query" 30 more_gets
+  printf '\003' >&3
+  ended() { ! kill -0 "$TEFSYNC_PID" 2>/dev/null; }
+  shop_wait "tefsync.exe to end after Ctrl+C" 20 ended
+  rc=0
+  wait "$TEFSYNC_PID" || rc=$?
+  [ "$rc" = 0 ] || shop_fail "exit status $rc after Ctrl+C: $(tail -3 "$SHOP/tefsync.txt")"
+  grep -q "| Get status erro 2 | .*timed out" "$SHOP/tefsync.txt" ||
+    shop_fail "the status query in flight was cut by Ctrl+C: $(tail -3 "$SHOP/tefsync.txt")"
+  [ -z "$(pgrep -f "loja-$$.shop.tefsync\.exe")" ] || shop_fail "tefsync.exe still runs after Ctrl+C"
   ;;
 *)
   echo "unknown part $part" >&2
