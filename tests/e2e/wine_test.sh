@@ -80,14 +80,14 @@ winhttp)
   wine_setup
   d="$SHOP/tls"
   mkdir -p "$d"
-  ec="-newkey rsa:2048 -nodes"  # Wine's TLS stack is surest with RSA
+  key="-newkey rsa:2048 -nodes"  # Wine takes EC P-256 keys as well
   for ca in ca other-ca; do
-    openssl req -x509 $ec -keyout "$d/$ca.key" -out "$d/$ca.pem" -days 2 -subj "/CN=tefsync-$ca" \
+    openssl req -x509 $key -keyout "$d/$ca.key" -out "$d/$ca.pem" -days 2 -subj "/CN=tefsync-$ca" \
       -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
   done
   cert() {  # name, CA, subjectAltName
     printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$3" >"$d/$1.ext"
-    openssl req $ec -keyout "$d/$1.key" -out "$d/$1.csr" -subj "/CN=$1" 2>/dev/null
+    openssl req $key -keyout "$d/$1.key" -out "$d/$1.csr" -subj "/CN=$1" 2>/dev/null
     openssl x509 -req -in "$d/$1.csr" -CA "$d/$2.pem" -CAkey "$d/$2.key" -CAcreateserial -days 2 \
       -out "$d/$1.pem" -extfile "$d/$1.ext" 2>/dev/null
   }
