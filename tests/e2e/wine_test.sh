@@ -186,7 +186,7 @@ ctrlc)
     <"$SHOP/keys" >"$SHOP/console.txt" 2>&1) &
   TEFSYNC_PID=$!
   SHOP_PIDS+=($TEFSYNC_PID)
-  exec 3>"$SHOP/keys"
+  exec 3<>"$SHOP/keys"  # read-write: opening never waits for the terminal to start
   mkdir -p "$SHOP/shop/ping"
   printf 'teste de sincronizador... \r\n' >"$SHOP/shop/ping/test-ping.txt"
   shop_wait "tefsync.exe to answer the heartbeat" 120 test -e "$SHOP/shop/ping/resp-ping.txt"
