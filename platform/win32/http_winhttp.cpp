@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/http.h"
+#include "platform/win32/http_winhttp.h"
 #include "platform/win32/wide.h"
 
 namespace plat {
@@ -66,33 +67,87 @@ Target crack(const std::string& url) {
   return t;
 }
 
-// The failure in words, naming the host and never the request's headers.
-std::string describe(DWORD err, const Target& t, long timeoutMs) {
-  const std::string where = win::narrow(t.host) + " port " + std::to_string(t.port);
+// WinHTTP names a refused certificate either by its error or, for a synchronous request, only
+// through the status callback's flags: both come to the same flags here.
+DWORD certificateFlags(DWORD err) {
+  switch (err) {
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+      return WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA;
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+      return WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID;
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+      return WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID;
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+      return WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED;
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+      return WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED;
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+      return WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE;
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+      return WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+namespace win {
+
+std::string describeHttpFailure(unsigned long err, unsigned long secureFlags,
+                                const std::string& host, unsigned short port, long timeoutMs) {
+  const std::string where = host + " port " + std::to_string(port);
+  const std::string code = " (WinHTTP error " + std::to_string(err) + ")";
+  // A certificate refused for several reasons is named by the first an operator can mend.
+  const DWORD flags = secureFlags | certificateFlags(err);
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA)
+    return "SSL certificate problem: unable to get local issuer certificate (" + where + ")";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID)
+    return "SSL: no alternative certificate subject name matches target host name '" + host + "'";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)
+    return "SSL certificate problem: certificate has expired (" + where + ")";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED)
+    return "SSL certificate problem: certificate revoked (" + where + ")";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE)
+    return "SSL certificate problem: unsupported certificate purpose (" + where + ")";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT)
+    return "SSL certificate problem: invalid certificate (" + where + ")";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED)
+    return "SSL certificate problem: revocation status unknown (" + where + ")";
   switch (err) {
     case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // Wine's word for a response that did not come in time
       return "Operation timed out after " + std::to_string(timeoutMs) + " milliseconds (" + where +
              ")";
     case ERROR_WINHTTP_CANNOT_CONNECT:
       return "Failed to connect to " + where + ": Connection refused";
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-      return "Could not resolve host: " + win::narrow(t.host);
+      return "Could not resolve host: " + host;
     case ERROR_WINHTTP_CONNECTION_ERROR:
       return "Connection to " + where + " was reset";
     case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+      return "SSL certificate problem with " + where + code;
+    // Wine reports every refused certificate this way, whatever the reason.
     case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-      return "SSL certificate problem with " + where + " (WinHTTP error " + std::to_string(err) +
-             ")";
+      return "SSL connect error with " + where +
+             ": the handshake failed or the certificate was refused" + code;
     default:
-      return "HTTP request to " + where + " failed (WinHTTP error " + std::to_string(err) + ")";
+      return "HTTP request to " + where + " failed" + code;
   }
+}
+
+}  // namespace win
+
+namespace {
+
+// WinHTTP says why it refused a certificate only through the status callback; the request's
+// context points at the flags of the send in progress.
+void CALLBACK noteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
+                                DWORD infoLength) {
+  if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 || info == nullptr ||
+      infoLength < sizeof(DWORD))
+    return;
+  *reinterpret_cast<DWORD*>(context) |= *static_cast<const DWORD*>(info);
 }
 
 class WinHttpClient final : public HttpClient {
@@ -101,6 +156,8 @@ class WinHttpClient final : public HttpClient {
     session_ = Internet(::WinHttpOpen(L"tefsync", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session_) throw HttpError("Could not create the HTTP client");
+    ::WinHttpSetStatusCallback(session_.get(), &noteSecureFailure,
+                               WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
   }
 
   HttpResponse send(const std::string& method, const std::string& url, const HttpHeaders& headers,
@@ -108,7 +165,11 @@ class WinHttpClient final : public HttpClient {
     if (method != "GET" && method != "POST") throw HttpError("Unsupported HTTP method " + method);
     if (url.empty()) throw HttpError("Empty URL");
     const Target t = crack(url);
-    const auto fail = [&]() -> void { throw HttpError(describe(::GetLastError(), t, timeoutMs)); };
+    DWORD secureFlags = 0;
+    const auto fail = [&]() -> void {
+      throw HttpError(win::describeHttpFailure(::GetLastError(), secureFlags, win::narrow(t.host),
+                                               t.port, timeoutMs));
+    };
 
     // The connection is kept while the host stays the same; WinHTTP pools its sockets.
     if (!connection_ || t.host != host_ || t.port != port_) {
@@ -121,6 +182,9 @@ class WinHttpClient final : public HttpClient {
         connection_.get(), win::widen(method).c_str(), t.pathAndQuery.c_str(), nullptr,
         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, t.https ? WINHTTP_FLAG_SECURE : 0));
     if (!request) fail();
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&secureFlags);
+    if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context))
+      fail();
 
     const int ms = static_cast<int>(timeoutMs);
     if (!::WinHttpSetTimeouts(request.get(), ms, ms, ms, ms)) fail();

@@ -3,11 +3,14 @@
 #   wine_test.sh <linux bin folder> <windows bin folder> <part>
 # Parts:
 #   winhttp   the WinHTTP client against cloud-mock over HTTP and HTTPS (the test CA put
-#             into the prefix's root store)
+#             into the prefix's root store; a certificate from another CA or for another
+#             name is refused)
 #   sale      headless tefsync.exe with sitef-sim on the prefix's drive_c: a confirmed
 #             two-payment sale (statuses 1 3 5 8, exact request bytes)
 #   powercut  tefsync.exe killed in the decision wait; the next request's recovery undoes it
 #   guardian  procguard.exe starts tefsync.exe and starts it again after it was ended
+#   ctrlc     Ctrl+C on the console of the headless tefsync.exe ends it as "Sair do sistema"
+#             does (exit status 0)
 # WINEPREFIX names the prefix (made when missing); a wineserver is kept running for it.
 set -euo pipefail
 LINUX_BIN=$(cd "$1" && pwd)
@@ -47,6 +50,7 @@ wine_cleanup() {
 start_mock_and_manager() {  # the manager's script
   "$BIN/cloud-mock" --token "$SHOP_TOKEN" >"$SHOP/mock.txt" 2>&1 &
   SHOP_PIDS+=($!)
+  disown
   shop_wait "cloud-mock to listen" 10 grep -q "listening on" "$SHOP/mock.txt"
   SHOP_URL=$(sed -n 's/^cloud-mock listening on //p' "$SHOP/mock.txt")
   SHOP_ADMIN=$(echo "$SHOP_URL" | sed -E 's#^(http://[^/]+)/.*#\1/admin#')
@@ -54,6 +58,7 @@ start_mock_and_manager() {  # the manager's script
   touch "$SHOP/journal.txt"
   "$BIN/sitef-sim" "$DRIVE_C" "$SHOP/sim-script.txt" "$SHOP/journal.txt" >"$SHOP/sim.txt" 2>&1 &
   SHOP_PIDS+=($!)
+  disown
   shop_wait "sitef-sim to start" 10 grep -q "watching" "$SHOP/sim.txt"
 }
 
@@ -75,14 +80,14 @@ winhttp)
   wine_setup
   d="$SHOP/tls"
   mkdir -p "$d"
-  ec="-newkey rsa:2048 -nodes"  # Wine's TLS stack is surest with RSA
+  key="-newkey rsa:2048 -nodes"  # Wine takes EC P-256 keys as well
   for ca in ca other-ca; do
-    openssl req -x509 $ec -keyout "$d/$ca.key" -out "$d/$ca.pem" -days 2 -subj "/CN=tefsync-$ca" \
+    openssl req -x509 $key -keyout "$d/$ca.key" -out "$d/$ca.pem" -days 2 -subj "/CN=tefsync-$ca" \
       -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
   done
   cert() {  # name, CA, subjectAltName
     printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$3" >"$d/$1.ext"
-    openssl req $ec -keyout "$d/$1.key" -out "$d/$1.csr" -subj "/CN=$1" 2>/dev/null
+    openssl req $key -keyout "$d/$1.key" -out "$d/$1.csr" -subj "/CN=$1" 2>/dev/null
     openssl x509 -req -in "$d/$1.csr" -CA "$d/$2.pem" -CAkey "$d/$2.key" -CAcreateserial -days 2 \
       -out "$d/$1.pem" -extfile "$d/$1.ext" 2>/dev/null
   }
@@ -90,20 +95,22 @@ winhttp)
   cert elsewhere ca "DNS:cloud.elsewhere.example"
   cert untrusted other-ca "IP:127.0.0.1,DNS:localhost"
   "$WINE" "$WIN_BIN/add-root-ca.exe" "$d/ca.pem" || shop_fail "the test CA could not be added"
-  mock() {  # name, extra arguments
-    "$BIN/cloud-mock" "${@:2}" >"$SHOP/mock-$1.txt" 2>&1 &
+  # Started in this shell, not in $(...), so the clean-up knows every stand-in's process.
+  mock() {  # variable, name, extra arguments
+    "$BIN/cloud-mock" "${@:3}" >"$SHOP/mock-$2.txt" 2>&1 &
     SHOP_PIDS+=($!)
-    shop_wait "cloud-mock $1" 10 grep -q "listening on" "$SHOP/mock-$1.txt"
-    sed -n 's/^cloud-mock listening on //p' "$SHOP/mock-$1.txt" | sed -E 's#^(https?://[^/]+)/.*#\1#'
+    disown
+    shop_wait "cloud-mock $2" 10 grep -q "listening on" "$SHOP/mock-$2.txt"
+    # HTTPS goes to localhost by name, as a shop reaches its cloud: Wine 8's name check reads
+    # only a certificate's DNS names, so https://127.0.0.1 is refused even with IP:127.0.0.1.
+    export "$1=$(sed -n 's/^cloud-mock listening on //p' "$SHOP/mock-$2.txt" |
+      sed -E -e 's#^(https?://[^/]+)/.*#\1#' -e 's#^https://127\.0\.0\.1:#https://localhost:#')"
   }
-  export TEFSYNC_TEST_HTTP=$(mock http)
-  # Wine 8's TLS handshake with the stand-in fails (WinHTTP error 12157) on this machine:
-  # the HTTPS case runs only when TEFSYNC_WINE_HTTPS=1 until that is mended.
-  if [ "${TEFSYNC_WINE_HTTPS:-0}" = 1 ]; then
-    export TEFSYNC_TEST_HTTPS=$(mock https --cert "$d/loopback.pem" --key "$d/loopback.key")
-  fi
-  export TEFSYNC_TEST_HTTPS_OTHER_HOST=$(mock other --cert "$d/elsewhere.pem" --key "$d/elsewhere.key")
-  export TEFSYNC_TEST_HTTPS_UNTRUSTED=$(mock untrusted --cert "$d/untrusted.pem" --key "$d/untrusted.key")
+  mock TEFSYNC_TEST_HTTP http
+  mock TEFSYNC_TEST_HTTPS https --cert "$d/loopback.pem" --key "$d/loopback.key"
+  mock TEFSYNC_TEST_HTTPS_OTHER_HOST other --cert "$d/elsewhere.pem" --key "$d/elsewhere.key"
+  mock TEFSYNC_TEST_HTTPS_UNTRUSTED untrusted --cert "$d/untrusted.pem" --key "$d/untrusted.key"
+  case $TEFSYNC_TEST_HTTPS in https://localhost:*) ;; *) shop_fail "no HTTPS stand-in: $TEFSYNC_TEST_HTTPS" ;; esac
   "$WINE" "$WIN_BIN/winhttp_tests.exe" || shop_fail "winhttp_tests.exe failed"
   ;;
 sale)
@@ -153,6 +160,7 @@ guardian)
   printf '[CONFIG]\r\nnomeEXE=tefsync.exe\r\n' >"$SHOP/shop/ConfigGuardian.ini"
   (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec "$WINE" "$SHOP/shop/procguard.exe" >"$SHOP/guard.txt" 2>&1) &
   SHOP_PIDS+=($!)
+  disown
   ours="loja-$$.shop.tefsync\.exe"  # only this shop's synchronizer
   shop_wait "tefsync.exe to answer the heartbeat" 120 test -s "$SHOP/shop/ping/resp-ping.txt"
   [ -n "$(pgrep -f "$ours")" ] || shop_fail "no tefsync.exe running"
@@ -161,6 +169,42 @@ guardian)
   shop_wait "procguard.exe to start tefsync.exe again" 330 grep -q "Restart em" "$SHOP/guard.txt"
   shop_wait "the new tefsync.exe" 60 pgrep -f "$ours"
   ls "$SHOP/shop/ping/" | grep -q '^Restart_em_' || shop_fail "no restart record"
+  ;;
+ctrlc)
+  # Wine turns Ctrl+C into CTRL_C_EVENT only for a program on a console: tefsync.exe runs on
+  # a terminal of its own (script), whose keyboard is a fifo. Wine's own default for the event
+  # also ends the program with status 0, at once: what shows the program's own end is that the
+  # status query in flight when the key comes is finished (timed out and logged) first, as
+  # "Sair do sistema" leaves only between ticks. A closed console (CTRL_CLOSE_EVENT) cannot be
+  # sent this way: on the hang-up Wine ends the program itself.
+  wine_setup
+  start_mock_and_manager ''
+  shop_settings 2
+  mkfifo "$SHOP/keys"
+  (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec script -qfec \
+    "'$WINE' '$SHOP/shop/tefsync.exe' >>'$SHOP/tefsync.txt' 2>&1" /dev/null \
+    <"$SHOP/keys" >"$SHOP/console.txt" 2>&1) &
+  TEFSYNC_PID=$!
+  SHOP_PIDS+=($TEFSYNC_PID)
+  exec 3<>"$SHOP/keys"  # read-write: opening never waits for the terminal to start
+  mkdir -p "$SHOP/shop/ping"
+  printf 'teste de sincronizador... \r\n' >"$SHOP/shop/ping/test-ping.txt"
+  shop_wait "tefsync.exe to answer the heartbeat" 120 test -e "$SHOP/shop/ping/resp-ping.txt"
+  gets() { shop_admin recorded | jq '[.[] | select(.method == "GET")] | length'; }
+  # The next status query hangs for longer than the program waits for it (3 s).
+  shop_admin fault '{"kind":"delay","endpoint":"get","count":1,"delay_ms":15000}' >/dev/null
+  before=$(gets)
+  more_gets() { [ "$(gets)" -gt "$before" ]; }
+  shop_wait "the next status query" 30 more_gets
+  printf '\003' >&3
+  ended() { ! kill -0 "$TEFSYNC_PID" 2>/dev/null; }
+  shop_wait "tefsync.exe to end after Ctrl+C" 20 ended
+  rc=0
+  wait "$TEFSYNC_PID" || rc=$?
+  [ "$rc" = 0 ] || shop_fail "exit status $rc after Ctrl+C: $(tail -3 "$SHOP/tefsync.txt")"
+  grep -q "| Get status erro 2 | .*timed out" "$SHOP/tefsync.txt" ||
+    shop_fail "the status query in flight was cut by Ctrl+C: $(tail -3 "$SHOP/tefsync.txt")"
+  [ -z "$(pgrep -f "loja-$$.shop.tefsync\.exe")" ] || shop_fail "tefsync.exe still runs after Ctrl+C"
   ;;
 *)
   echo "unknown part $part" >&2

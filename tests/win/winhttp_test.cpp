@@ -1,8 +1,12 @@
 // The WinHTTP client against the Linux cloud stand-in on loopback. The stand-ins are started
 // by tests/e2e/wine_test.sh, which names them in TEFSYNC_TEST_HTTP (plain),
-// TEFSYNC_TEST_HTTPS (certificate for 127.0.0.1 from the CA put in the Wine store),
-// TEFSYNC_TEST_HTTPS_OTHER_HOST (same CA, certificate for another host) and
-// TEFSYNC_TEST_HTTPS_UNTRUSTED (certificate from a CA the store does not know).
+// TEFSYNC_TEST_HTTPS (https://localhost:N, certificate for localhost and 127.0.0.1 from the CA
+// put in the Wine store), TEFSYNC_TEST_HTTPS_OTHER_HOST (same CA, certificate for another
+// host) and TEFSYNC_TEST_HTTPS_UNTRUSTED (certificate from a CA the store does not know).
+#include <windows.h>
+// needs windows.h first
+#include <winhttp.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,6 +14,7 @@
 #include <string>
 
 #include "platform/http.h"
+#include "platform/win32/http_winhttp.h"
 
 namespace {
 
@@ -91,6 +96,8 @@ TEST_F(WinHttp, TimeOutAndTransportFailuresThrowWithoutTheToken) {
     client->send("GET", base + "/api", auth, "", 1000);
     FAIL() << "no time-out";
   } catch (const plat::HttpError& e) {
+    EXPECT_NE(std::string(e.what()).find("timed out after 1000 milliseconds"), std::string::npos)
+        << e.what();
     EXPECT_EQ(std::string(e.what()).find("SEGREDO"), std::string::npos) << e.what();
   }
   // Port 1 on loopback: nothing listens there.
@@ -111,16 +118,68 @@ TEST_F(WinHttp, TimeOutAndTransportFailuresThrowWithoutTheToken) {
 TEST(WinHttps, TrustsTheStoreAndVerifiesTheHost) {
   const std::string good = envOr("TEFSYNC_TEST_HTTPS");
   if (good.empty()) GTEST_SKIP() << "TEFSYNC_TEST_HTTPS not set: run by tests/e2e/wine_test.sh";
+  const plat::HttpHeaders auth = {{"Authorization", "Bearer SEGREDO-TLS"}};
   auto client = plat::makeHttpClient();
   for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(client->send("GET", good + "/api", {}, "", 5000).status, 200);
+    EXPECT_EQ(client->send("GET", good + "/api", auth, "", 5000).status, 200);
   for (const char* refused : {"TEFSYNC_TEST_HTTPS_OTHER_HOST", "TEFSYNC_TEST_HTTPS_UNTRUSTED"}) {
     const std::string url = envOr(refused);
     ASSERT_FALSE(url.empty()) << refused;
-    EXPECT_THROW(client->send("GET", url + "/api", {}, "", 5000), plat::HttpError) << refused;
+    try {
+      client->send("GET", url + "/api", auth, "", 5000);
+      ADD_FAILURE() << refused << ": the certificate was accepted";
+    } catch (const plat::HttpError& e) {
+      const std::string text = e.what();
+      EXPECT_EQ(text.rfind("SSL", 0), 0u) << refused << ": " << text;
+      EXPECT_NE(text.find("certificate"), std::string::npos) << refused << ": " << text;
+      EXPECT_EQ(text.find("SEGREDO"), std::string::npos) << refused << ": " << text;
+    }
   }
   // The refusals leave the client able to reach the trusted service.
-  EXPECT_EQ(client->send("GET", good + "/api", {}, "", 5000).status, 200);
+  EXPECT_EQ(client->send("GET", good + "/api", auth, "", 5000).status, 200);
+}
+
+// WinHTTP says why it refused a certificate by its error or by the status callback's flags
+// (Wine gives neither: only the secure channel error); each comes out in the Linux client's words.
+TEST(WinHttpFailureText, NamesTheReasonAndTheHost) {
+  struct Case {
+    unsigned long err;
+    unsigned long flags;
+    const char* text;
+  };
+  const Case cases[] = {
+      {ERROR_WINHTTP_SECURE_FAILURE, WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA,
+       "SSL certificate problem: unable to get local issuer certificate (nuvem.example port 443)"},
+      {ERROR_WINHTTP_SECURE_INVALID_CA, 0,
+       "SSL certificate problem: unable to get local issuer certificate (nuvem.example port 443)"},
+      {ERROR_WINHTTP_SECURE_FAILURE, WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID,
+       "SSL: no alternative certificate subject name matches target host name 'nuvem.example'"},
+      {ERROR_WINHTTP_SECURE_CERT_CN_INVALID, 0,
+       "SSL: no alternative certificate subject name matches target host name 'nuvem.example'"},
+      // An unknown CA is named before the other faults of the same certificate.
+      {ERROR_WINHTTP_SECURE_FAILURE,
+       WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID | WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA |
+           WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID,
+       "SSL certificate problem: unable to get local issuer certificate (nuvem.example port 443)"},
+      {ERROR_WINHTTP_SECURE_FAILURE, WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID,
+       "SSL certificate problem: certificate has expired (nuvem.example port 443)"},
+      {ERROR_WINHTTP_SECURE_CERT_REVOKED, 0,
+       "SSL certificate problem: certificate revoked (nuvem.example port 443)"},
+      {ERROR_WINHTTP_SECURE_FAILURE, WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE,
+       "SSL certificate problem: unsupported certificate purpose (nuvem.example port 443)"},
+      {ERROR_WINHTTP_SECURE_FAILURE, 0,
+       "SSL certificate problem with nuvem.example port 443 (WinHTTP error 12175)"},
+      {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, 0,
+       "SSL connect error with nuvem.example port 443: the handshake failed or the certificate "
+       "was refused (WinHTTP error 12157)"},
+      {ERROR_WINHTTP_TIMEOUT, 0,
+       "Operation timed out after 2500 milliseconds (nuvem.example port 443)"},
+      {WSAETIMEDOUT, 0, "Operation timed out after 2500 milliseconds (nuvem.example port 443)"},
+      {ERROR_WINHTTP_NAME_NOT_RESOLVED, 0, "Could not resolve host: nuvem.example"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(plat::win::describeHttpFailure(c.err, c.flags, "nuvem.example", 443, 2500), c.text)
+        << c.err << " " << c.flags;
 }
 
 }  // namespace
