@@ -3,10 +3,6 @@
 // TEFSYNC_TEST_HTTPS (https://localhost:N, certificate for localhost and 127.0.0.1 from the CA
 // put in the Wine store), TEFSYNC_TEST_HTTPS_OTHER_HOST (same CA, certificate for another
 // host) and TEFSYNC_TEST_HTTPS_UNTRUSTED (certificate from a CA the store does not know).
-#include <windows.h>
-// needs windows.h first
-#include <winhttp.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -142,6 +138,22 @@ TEST(WinHttps, TrustsTheStoreAndVerifiesTheHost) {
 // WinHTTP says why it refused a certificate by its error or by the status callback's flags
 // (Wine gives neither: only the secure channel error); each comes out in the Linux client's words.
 TEST(WinHttpFailureText, NamesTheReasonAndTheHost) {
+  // The numbers Windows gives (winhttp.h, winsock2.h), written out: the test stays free of
+  // the system's headers, and a changed value in the client's own table would show here.
+  enum : unsigned long {
+    ERROR_WINHTTP_TIMEOUT = 12002,
+    ERROR_WINHTTP_NAME_NOT_RESOLVED = 12007,
+    ERROR_WINHTTP_SECURE_CERT_CN_INVALID = 12038,
+    ERROR_WINHTTP_SECURE_INVALID_CA = 12045,
+    ERROR_WINHTTP_SECURE_CHANNEL_ERROR = 12157,
+    ERROR_WINHTTP_SECURE_CERT_REVOKED = 12170,
+    ERROR_WINHTTP_SECURE_FAILURE = 12175,
+    WSAETIMEDOUT = 10060,
+    WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA = 0x08,
+    WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID = 0x10,
+    WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID = 0x20,
+    WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE = 0x40,
+  };
   struct Case {
     unsigned long err;
     unsigned long flags;
