@@ -43,6 +43,14 @@ running() { [ -n "$(wine_pids "$1")" ]; }
 both_stopped() { stopped procguard.exe && stopped tefsync.exe; }
 uninstaller_done() { [ ! -e "$DIR/uninstall.exe" ] && stopped Au_.exe; }
 stopped() { [ -z "$(wine_pids "$1")" ]; }
+# Whether Linux process $1 has ended. An ended Wine program is nobody's child: it stays a
+# zombie until the system's first process collects it, which may take a second or two.
+ended() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  stat=${stat##*) }
+  [ "${stat%% *}" = Z ]
+}
 # The uninstall entry of Windows' program list, naming the install folder.
 has_uninstall_entry() {
   "$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tefsync' /v InstallLocation 2>/dev/null |
@@ -88,7 +96,7 @@ printf 'old' >>"$DIR/tefsync.exe"
 old_guard=$(wine_pids procguard.exe)
 old_sync=$(wine_pids tefsync.exe)
 "$WINE" "$SETUP" /S || fail "upgrade exited with $?"
-for p in $old_guard $old_sync; do [ ! -d "/proc/$p" ] || fail "process $p of the old install still runs"; done
+for p in $old_guard $old_sync; do ended "$p" || fail "process $p of the old install still runs"; done
 for exe in tefsync.exe procguard.exe; do same "replaced program" "$PROGRAMS/$exe" "$DIR/$exe"; done
 same "edited settings" "$WORK/config-edited" "$DIR/configAPI_TEF.ini"
 same "missing settings written anew" "$DEFAULTS/ConfigGuardian.ini" "$DIR/ConfigGuardian.ini"
