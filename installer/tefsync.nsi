@@ -43,15 +43,34 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Norvanta"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "PortugueseBR"
 
-; Ends the guardian first (it would start the synchronizer again), then the synchronizer.
-; Both are ended at once, as the guardian itself ends the synchronizer: an interrupted sale
-; is finished by the next start's pending recovery.
+; Asks for the end of every process of that name until none is left (taskkill exits with 128
+; once it finds none), for up to 10 s. What still holds a program file after that stops the run
+; in REMOVE_PROGRAM; a process of that name elsewhere that cannot be ended blocks nothing.
+!macro END_PROGRAM NAME
+  StrCpy $1 0
+  ${Do}
+    nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM ${NAME}'
+    Pop $0
+    ${If} $0 == 128
+    ${OrIf} $0 == "error"
+      ${Break}
+    ${EndIf}
+    ${If} $1 >= 40
+      DetailPrint "${NAME} ainda em execução"
+      ${Break}
+    ${EndIf}
+    IntOp $1 $1 + 1
+    Sleep 250
+  ${Loop}
+!macroend
+
+; Ends the guardian first and waits until it is gone, so it cannot start the synchronizer
+; again, then the synchronizer likewise. Both are ended without notice, as the guardian itself
+; ends the synchronizer: an interrupted sale is finished by the next start's pending recovery.
 !macro END_PROGRAMS
   DetailPrint "Encerrando procguard.exe e tefsync.exe"
-  nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM procguard.exe'
-  Pop $0
-  nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM tefsync.exe'
-  Pop $0
+  !insertmacro END_PROGRAM "procguard.exe"
+  !insertmacro END_PROGRAM "tefsync.exe"
 !macroend
 
 ; Deletes a program file, waiting up to 10 s for an ended process to let go of it. Stops the

@@ -43,6 +43,14 @@ running() { [ -n "$(wine_pids "$1")" ]; }
 both_stopped() { stopped procguard.exe && stopped tefsync.exe; }
 uninstaller_done() { [ ! -e "$DIR/uninstall.exe" ] && stopped Au_.exe; }
 stopped() { [ -z "$(wine_pids "$1")" ]; }
+# Whether Linux process $1 has ended. An ended Wine program is nobody's child: it stays a
+# zombie until the system's first process collects it, which may take a second or two.
+ended() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  stat=${stat##*) }
+  [ "${stat%% *}" = Z ]
+}
 # The uninstall entry of Windows' program list, naming the install folder.
 has_uninstall_entry() {
   "$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tefsync' /v InstallLocation 2>/dev/null |
@@ -63,16 +71,16 @@ for ini in configAPI_TEF.ini ConfigGuardian.ini; do same "default settings" "$DE
 [ -f "$LINK" ] || fail "no logon shortcut in the common Startup folder"
 has_uninstall_entry || fail "no uninstall entry in the registry"
 # Started once at the end of the install; the guardian then starts the synchronizer.
-wait_for "procguard.exe to run" 30 running procguard.exe
-wait_for "tefsync.exe to be started by procguard.exe" 30 running tefsync.exe
+wait_for "procguard.exe to run" 60 running procguard.exe
+wait_for "tefsync.exe to be started by procguard.exe" 60 running tefsync.exe
 
 step "logon: the Startup shortcut starts the guardian from the install folder"
 "$WINE" taskkill /F /IM procguard.exe >/dev/null
 "$WINE" taskkill /F /IM tefsync.exe >/dev/null
 wait_for "both programs to end" 10 both_stopped
 "$WINE" start 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\StartUp\procguard.lnk'
-wait_for "procguard.exe to run" 30 running procguard.exe
-wait_for "tefsync.exe to be started by procguard.exe" 30 running tefsync.exe
+wait_for "procguard.exe to run" 60 running procguard.exe
+wait_for "tefsync.exe to be started by procguard.exe" 60 running tefsync.exe
 [ "$(readlink "/proc/$(wine_pids procguard.exe)/cwd")" = "$DIR" ] || fail "procguard.exe started outside its folder"
 
 step "upgrade over a running install with edited settings"
@@ -88,13 +96,13 @@ printf 'old' >>"$DIR/tefsync.exe"
 old_guard=$(wine_pids procguard.exe)
 old_sync=$(wine_pids tefsync.exe)
 "$WINE" "$SETUP" /S || fail "upgrade exited with $?"
-for p in $old_guard $old_sync; do [ ! -d "/proc/$p" ] || fail "process $p of the old install still runs"; done
+for p in $old_guard $old_sync; do ended "$p" || fail "process $p of the old install still runs"; done
 for exe in tefsync.exe procguard.exe; do same "replaced program" "$PROGRAMS/$exe" "$DIR/$exe"; done
 same "edited settings" "$WORK/config-edited" "$DIR/configAPI_TEF.ini"
 same "missing settings written anew" "$DEFAULTS/ConfigGuardian.ini" "$DIR/ConfigGuardian.ini"
 same "restart record" "$WORK/record" "$DIR/ping/Restart_em_07032024_090504.txt"
-wait_for "the new procguard.exe to run" 30 running procguard.exe
-wait_for "the new tefsync.exe to run" 30 running tefsync.exe
+wait_for "the new procguard.exe to run" 60 running procguard.exe
+wait_for "the new tefsync.exe to run" 60 running tefsync.exe
 
 step "silent uninstall"
 # The uninstaller runs on from a copy of itself in the temporary folder.

@@ -31,6 +31,9 @@ export WINEPREFIX="$dir/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=
 pids=()
 cleanup() {
   "$wineserver" -k 2>/dev/null || true
+  # The server's socket is named after the prefix folder's inode: let it go before the
+  # folder (and so its inode) is given up.
+  timeout 30 "$wineserver" -w 2>/dev/null || true
   for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
   rm -rf "$dir"
 }
@@ -45,6 +48,9 @@ fail() {
   done
   exit 1
 }
+# Bound for anything the programs do on a click or a timer: generous, since Wine beside other
+# builds and tests on a small machine can take many seconds for what takes one when idle.
+ui=60
 wait_for() {
   local end=$((SECONDS + $1))
   shift
@@ -56,6 +62,7 @@ wait_for() {
 
 trayer --edge top --align right --widthtype request --height 32 --transparent false &
 pids+=($!)
+disown  # ended by the clean-up; its end is no news
 sleep 1
 # Wine's explorer docks its tray icons in the tray host only when the host was there first.
 "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot"
@@ -94,20 +101,30 @@ shown() { [ -n "$(visible "$1")" ]; }
 double_click() {  # x y
   xdotool mousemove "$1" "$2" click --repeat 2 --delay 80 1
 }
+# Clicks at x y inside the window, once the pointer is over that window itself: a window shown
+# late may cover it (there is no window manager to keep the one asked for on top).
+pointer_over() {  # window, x, y
+  xdotool windowraise "$1" mousemove --window "$1" "$2" "$3"
+  [ "$(xdotool getmouselocation --shell | sed -n 's/^WINDOW=//p')" = "$1" ]
+}
+click_in() {  # window, x, y
+  wait_for $ui pointer_over "$@" || fail "window $1 stays covered at $2,$3"
+  xdotool click 1
+}
 
 # ---- tefsync alone ----
 (cd "$shop" && exec "$wine" tefsync.exe >"$dir/tefsync-out.txt" 2>"$dir/tefsync-err.txt") &
 tpid=$!
 pids+=("$tpid")
-wait_for 60 has_icons 1 || fail "no tray icon for tefsync"
+wait_for $ui has_icons 1 || fail "no tray icon for tefsync"
 main_title='API de Integracao TEF x Velantra - Versão 2021.801'
 ! shown "^API de Integracao" || fail "main window shown at start"
 logged() { grep -q '| Get status erro 2 |.*port 9' "$dir/tefsync-out.txt"; }
-wait_for 30 logged || fail "no event-log row on standard output"
+wait_for $ui logged || fail "no event-log row on standard output"
 
 read -r cx cy < <(icon_centre 1)
 double_click "$cx" "$cy"
-wait_for 10 shown "^API de Integracao" || fail "a double click did not show the main window"
+wait_for $ui shown "^API de Integracao" || fail "a double click did not show the main window"
 win=$(visible "^API de Integracao")
 title_is "$win" "$main_title"
 [ "$(size_of "$win")" = 692x571 ] || fail "main window is $(size_of "$win")"
@@ -120,48 +137,59 @@ code=$(printf '%s%02d%s%02d%s' "$d" $(((10#$d + 10#$m) % 100)) "$m" $(((10#$d + 
 if [ "$(hostname | cut -d. -f1 | tr a-z A-Z)" = QUADRIX ]; then code=9073; fi
 
 # btnConfig is the second button of the top row.
-xdotool mousemove --window "$win" 74 28 click 1
-wait_for 10 shown '^Senha do dia$' || fail "btnConfig did not ask for the access code"
+click_in "$win" 74 28
+wait_for $ui shown '^Senha do dia$' || fail "btnConfig did not ask for the access code"
 box=$(visible '^Senha do dia$')
 title_is "$box" "Senha do dia"
 sleep 0.5
 xdotool type --delay 40 "$code"
 xdotool key Return
 
-wait_for 10 shown '^Configura' || fail "the access code did not open the settings dialog"
+wait_for $ui shown '^Configura' || fail "the access code did not open the settings dialog"
 dlg=$(visible '^Configura')
 title_is "$dlg" "Configuração de dados para  integração"
 [ "$(size_of "$dlg")" = 723x352 ] || fail "settings dialog is $(size_of "$dlg")"
 sleep 1
 import -window "$dlg" "$shots/tefsync-settings-windows.png" || fail "screenshot of the settings dialog"
 # URL Base: a new port; then "Salvar" (the second button at the top).
-xdotool mousemove --window "$dlg" 300 224 click 1
+click_in "$dlg" 300 224
 sleep 0.3
 xdotool key End shift+Home
 xdotool type --delay 20 'http://127.0.0.1:7/api/'
-xdotool mousemove --window "$dlg" 72 28 click 1
-wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Configura' >/dev/null" ||
+click_in "$dlg" 72 28
+wait_for $ui bash -c "! xdotool search --onlyvisible --name '^Configura' >/dev/null" ||
   fail "Salvar did not close the dialog"
 grep -q 'URLBASE=http://127.0.0.1:7/api/' "$shop/configAPI_TEF.ini" || fail "the file was not saved"
 grep -q 'timerApi=2' "$shop/configAPI_TEF.ini" || fail "the other keys were not kept"
 polled_new() { grep -q '| Get status erro 2 |.*port 7' "$dir/tefsync-out.txt"; }
-wait_for 20 polled_new || fail "the service did not read the saved address"
+wait_for $ui polled_new || fail "the service did not read the saved address"
 
 # "Fecha sincronizador" (the first button) ends the program.
-xdotool mousemove --window "$win" 28 28 click 1
-wait_for 15 bash -c "! kill -0 $tpid 2>/dev/null" || fail "btnClose did not end tefsync"
+click_in "$win" 28 28
+wait_for $ui bash -c "! kill -0 $tpid 2>/dev/null" || fail "btnClose did not end tefsync"
 
 # ---- the guardian starts tefsync ----
 (cd "$shop" && exec "$wine" procguard.exe >"$dir/procguard-out.txt" 2>"$dir/procguard-err.txt") &
 gpid=$!
 pids+=("$gpid")
-wait_for 60 has_icons 2 || fail "not two tray icons (guardian and tefsync)"
+wait_for $ui has_icons 2 || fail "not two tray icons (guardian and tefsync)"
 ! shown '^Guardian de Processos$' || fail "guardian window shown at start"
-# Which icon is the guardian's: a double click shows its window.
-for n in 1 2; do
-  read -r cx cy < <(icon_centre "$n")
-  double_click "$cx" "$cy"
-  if wait_for 5 shown '^Guardian de Processos$'; then break; fi
+# Which icon is the guardian's: a double click shows its window, or tefsync's main window for
+# tefsync's icon. Each double click is followed to its window before the next, so that a
+# window shown late is not taken for the answer to the other icon.
+either='^(Guardian de Processos|API de Integracao)'
+tefsync_icon=
+for _ in 1 2 3; do
+  for n in 1 2; do
+    [ "$n" != "$tefsync_icon" ] || continue
+    awaited=$either
+    if shown "^API de Integracao"; then awaited='^Guardian de Processos$'; fi
+    read -r cx cy < <(icon_centre "$n")
+    double_click "$cx" "$cy"
+    wait_for $ui shown "$awaited" || continue
+    if shown '^Guardian de Processos$'; then break 2; fi
+    tefsync_icon=$n
+  done
 done
 shown '^Guardian de Processos$' || fail "a double click did not show the guardian's window"
 gwin=$(visible '^Guardian de Processos$')
@@ -170,8 +198,8 @@ sleep 1
 import -window "$gwin" "$shots/procguard-windows.png" || fail "screenshot of the guardian"
 # "Encerrar sincronizador tefsync.exe" (the second button) ends both programs.
 read -r gw gh < <(size_of "$gwin" | tr x ' ')
-xdotool mousemove --window "$gwin" $((gw / 2)) 112 click 1
-wait_for 20 bash -c "! kill -0 $gpid 2>/dev/null" || fail "the guardian did not end"
+click_in "$gwin" $((gw / 2)) 112
+wait_for $ui bash -c "! kill -0 $gpid 2>/dev/null" || fail "the guardian did not end"
 # Nothing of Wine is left running once both have ended.
 timeout 60 "$wineserver" -w || fail "tefsync (or another Wine process) outlived the guardian"
 echo "ok: tray icons, hidden start, titles, access code, settings saved and read, both ended"
