@@ -81,6 +81,7 @@ TEST_F(ManagerWait, EachWaitHasItsOwnTenMinutes) {
   EXPECT_EQ(refusals(), 0);
 }
 
+#ifndef _WIN32  // the program ends at once inside a forked copy of the test
 TEST_F(ManagerWait, EndAskedDuringAWaitEndsTheProgramWithinThirtySeconds) {
   mock.start();
   writeSettings({});
@@ -111,5 +112,6 @@ TEST_F(ManagerWait, EndAskedDuringAWaitEndsTheProgramWithinThirtySeconds) {
   ASSERT_EQ(journal().requests.size(), 2u);
   EXPECT_EQ(journal().requests[1].op, "CRT");
 }
+#endif
 
 }  // namespace

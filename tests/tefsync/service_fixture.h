@@ -1,5 +1,5 @@
 // A service object over a fresh drive C and executable folder, on a virtual clock, with
-// the Sitef manager stand-in acting during every pause and the cloud mock on loopback.
+// the Sitef manager stand-in acting during every pause and the cloud stand-in on loopback.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "cloud_stand_in.h"
 #include "platform/clock.h"
 #include "tefsync/core/TfrmPrincipal.h"
 #include "tests/support/test_env.h"
-#include "tools/cloud-mock/cloud_mock.h"
 #include "tools/sitef-sim/sitef_sim.h"
 
 namespace fs = std::filesystem;
@@ -78,10 +78,16 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
       if (sim) sim->step();
     });
   }
+  void SetUp() override {
+    if (const std::string why = mock.unavailable(); usesCloud() && !why.empty())
+      GTEST_SKIP() << why;
+  }
+  // False for tests that never reach the cloud: they run without a stand-in.
+  virtual bool usesCloud() const { return true; }
   ~ServiceTest() override {
     clock.removeSleepHook(hookId_);
     svc.reset();
-    mock.stop();
+    cloud_.reset();
     testsupport::setEnv("TEFSYNC_DRIVE_C", hadOld_ ? oldDrive_.c_str() : nullptr);
     std::error_code ec;
     fs::remove_all(root_, ec);
@@ -100,7 +106,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
   }
 
   void writeSettings(Settings s) {
-    if (s.url.empty() && mock.port() > 0) s.url = mock.baseUrl();
+    if (s.url.empty() && mock.started()) s.url = mock.baseUrl();
     write(exeDir() + "configAPI_TEF.ini",
           "[CONF]\r\nTOKEN_VELANTRA=" + s.token + "\r\nedtCnpjTEf=" + s.cnpj + "\r\nidvelantra=" +
               s.idvelantra + "\r\nIdCaixa=" + s.idcaixa + "\r\nURLBASE=" + s.url +
@@ -109,7 +115,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
 
   // Starts the cloud mock, writes the settings and creates the service.
   void start(Settings s = {}, std::string caFile = {}) {
-    if (mock.port() == 0) mock.start();
+    mock.start();
     writeSettings(std::move(s));
     createService(std::move(caFile));
   }
@@ -173,7 +179,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
   // A payment request in the cloud for company 9.
   int64_t addRequest(int id, const std::vector<std::pair<std::string, std::string>>& payments,
                      int user = 1) {
-    cloudmock::Json r = cloudmock::Json::object();
+    cloudtest::Json r = cloudtest::Json::object();
     r["id"] = id;
     r["user_id"] = user;
     r["empresa_id"] = 9;
@@ -191,7 +197,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
     }
     return -1;
   }
-  cloudmock::Json cloudTexts(int64_t id) const {
+  cloudtest::Json cloudTexts(int64_t id) const {
     for (const auto& r : mock.requests()) {
       if (r["id"] == id) return r["texts"];
     }
@@ -200,7 +206,8 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
 
   plat::VirtualClock clock{plat::DateTime{2024, 3, 7, 9, 5, 4, 0}};
   plat::ScopedClock scoped{clock};
-  cloudmock::CloudMock mock;
+  std::unique_ptr<cloudtest::CloudStandIn> cloud_ = cloudtest::makeCloudStandIn();
+  cloudtest::CloudStandIn& mock = *cloud_;
   std::unique_ptr<sitefsim::Simulator> sim;
   std::unique_ptr<tefsync::TfrmPrincipal> svc;
   std::vector<std::function<void()>> watchers;
