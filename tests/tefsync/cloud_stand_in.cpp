@@ -32,6 +32,7 @@ class RemoteCloud final : public CloudStandIn {
   void start() override { started_ = true; }
   bool started() const override { return started_; }
   std::string baseUrl() const override { return root_ + "/api/"; }
+  std::string rootUrl() const override { return root_; }
 
   int64_t addRequest(const Json& record) override {
     return admin("add", record).at("id").get<int64_t>();
@@ -83,6 +84,7 @@ class NoCloud final : public CloudStandIn {
   void start() override {}  // a service may start without a cloud while it never asks it
   bool started() const override { return false; }
   std::string baseUrl() const override { fail(); }
+  std::string rootUrl() const override { fail(); }
   int64_t addRequest(const Json&) override { fail(); }
   void setDecision(int64_t, int, int) override { fail(); }
   void addFault(const Fault&) override { fail(); }

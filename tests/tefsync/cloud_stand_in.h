@@ -29,6 +29,8 @@ class CloudStandIn {
   virtual bool started() const = 0;
   // Base URL of the service, e.g. "http://127.0.0.1:4711/api/".
   virtual std::string baseUrl() const = 0;
+  // Where it serves, e.g. "http://127.0.0.1:4711": for kCloudVariable.
+  virtual std::string rootUrl() const = 0;
 
   // A payment request ("id" and "status" filled in when missing); returns its id.
   virtual int64_t addRequest(const Json& record) = 0;

@@ -11,6 +11,9 @@ class LocalCloud final : public CloudStandIn {
   void start() override { mock_.start(); }
   bool started() const override { return mock_.port() > 0; }
   std::string baseUrl() const override { return mock_.baseUrl(); }
+  std::string rootUrl() const override {
+    return "http://127.0.0.1:" + std::to_string(mock_.port());  // the mock's default host
+  }
 
   int64_t addRequest(const Json& record) override { return mock_.addRequest(record); }
   void setDecision(int64_t id, int decision, int after) override {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cloud_stand_in.h"
+#include "platform/child.h"
 #include "platform/clock.h"
 #include "tefsync/core/TfrmPrincipal.h"
 #include "tests/support/test_env.h"
@@ -62,9 +63,14 @@ struct Settings {
 class ServiceTest : public ::testing::Test, public tefsync::Shell {
  protected:
   ServiceTest() {
-    std::random_device rd;
-    root_ = testsupport::tempRoot() /
-            ("tefsync_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+    if (const char* given = std::getenv(kRootVariable); given && *given) {
+      root_ = given;
+      childRole_ = true;
+    } else {
+      std::random_device rd;
+      root_ = testsupport::tempRoot() /
+              ("tefsync_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+    }
     fs::create_directories(root_ / "drive_c" / "Client" / "REQ");
     fs::create_directories(root_ / "drive_c" / "Client" / "RESP");
     fs::create_directories(root_ / "drive_c" / "drivezkt");
@@ -90,8 +96,16 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
     cloud_.reset();
     testsupport::setEnv("TEFSYNC_DRIVE_C", hadOld_ ? oldDrive_.c_str() : nullptr);
     std::error_code ec;
-    fs::remove_all(root_, ec);
+    if (!childRole_) fs::remove_all(root_, ec);
   }
+
+  // A second run of this test program (plat::runSelf), for a test that ends the program at
+  // once, works in the first run's folders, named by this variable, and its cloud stand-in.
+  static constexpr const char* kRootVariable = "TEFSYNC_TEST_SERVICE_ROOT";
+  plat::EnvVars childEnv() const {
+    return {{kRootVariable, root_.string()}, {cloudtest::kCloudVariable, mock.rootUrl()}};
+  }
+  bool childRole() const { return childRole_; }
 
   std::string exeDir() const { return (root_ / "exe").string() + "/"; }
   std::string drive(const std::string& rel) const { return (root_ / "drive_c" / rel).string(); }
@@ -248,6 +262,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
 
  private:
   fs::path root_;
+  bool childRole_ = false;
   std::string oldDrive_;
   bool hadOld_ = false;
   int hookId_ = 0;
