@@ -142,7 +142,7 @@ class TimedOut : public std::stringbuf {
 class Runner : public Heartbeat {
  protected:
   void startRunner(Settings s = Settings()) {
-    if (mock.port() == 0) mock.start();
+    mock.start();
     writeSettings(s);
     tefsync::TfrmPrincipal::Environment env;
     env.exeDir = exeDir();

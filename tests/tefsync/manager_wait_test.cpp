@@ -8,6 +8,8 @@
 namespace {
 
 constexpr int64_t kMinute = 60 * 1000;
+constexpr int64_t kEndAt = 3 * kMinute;
+const char* const kEndedAt = "ended-at";
 
 class ManagerWait : public ServiceTest {
  protected:
@@ -81,35 +83,39 @@ TEST_F(ManagerWait, EachWaitHasItsOwnTenMinutes) {
   EXPECT_EQ(refusals(), 0);
 }
 
+// The program ends at once, so the sale runs in a second run of this test program (the
+// child test below), asked to end three minutes into a wait on a manager that never answers.
 TEST_F(ManagerWait, EndAskedDuringAWaitEndsTheProgramWithinThirtySeconds) {
   mock.start();
-  writeSettings({});
-  const int64_t id = addRequest(57, {{"CRT", "25,90"}});
-  const fs::path ended = fs::path(exeDir()) / "ended-at";
-  const int64_t endAt = 3 * kMinute;
-  // A process of its own, as the program ends at once; it never returns to the test.
-  const int status = plat::runInChild([&] {
-    startManager("CRT ackonly");  // acknowledges the sale and never answers
-    endAfterMs = endAt;
-    exitNow = [&](int code) {
-      write(ended.string(), std::to_string(clock.monotonicMs()));
-      plat::exitNow(40 + code);
-    };
-    clock.addSleepHook([&](int64_t) {
-      if (clock.monotonicMs() > 60 * kMinute) plat::exitNow(71);  // still waiting
-    });
-    createService();
-    poll();
-  });
+  const int status =
+      plat::runSelf({"--gtest_filter=ManagerWait.ChildOfEndAskedDuringAWait"}, childEnv());
   ASSERT_EQ(status, 40) << "71: still waiting an hour later";
-  const int64_t at = std::stoll(read(ended.string()));
-  EXPECT_GE(at, endAt);
-  EXPECT_LE(at, endAt + 30000);
+  const int64_t at = std::stoll(read(exeDir() + kEndedAt));
+  EXPECT_GE(at, kEndAt);
+  EXPECT_LE(at, kEndAt + 30000);
   // The sale reached the manager and stays there for the recovery; nothing more was
   // reported.
-  EXPECT_EQ(cloudStatus(id), 3);
+  EXPECT_EQ(cloudStatus(57), 3);
   ASSERT_EQ(journal().requests.size(), 2u);
   EXPECT_EQ(journal().requests[1].op, "CRT");
+}
+
+TEST_F(ManagerWait, ChildOfEndAskedDuringAWait) {
+  if (!childRole()) GTEST_SKIP() << "runs only as the child of EndAskedDuringAWait...";
+  mock.start();
+  writeSettings({});
+  addRequest(57, {{"CRT", "25,90"}});
+  startManager("CRT ackonly");  // acknowledges the sale and never answers
+  endAfterMs = kEndAt;
+  exitNow = [&](int code) {
+    write(exeDir() + kEndedAt, std::to_string(clock.monotonicMs()));
+    plat::exitNow(40 + code);
+  };
+  clock.addSleepHook([&](int64_t) {
+    if (clock.monotonicMs() > 60 * kMinute) plat::exitNow(71);  // still waiting
+  });
+  createService();
+  poll();
 }
 
 }  // namespace

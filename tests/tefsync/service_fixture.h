@@ -1,5 +1,5 @@
 // A service object over a fresh drive C and executable folder, on a virtual clock, with
-// the Sitef manager stand-in acting during every pause and the cloud mock on loopback.
+// the Sitef manager stand-in acting during every pause and the cloud stand-in on loopback.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,10 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "cloud_stand_in.h"
+#include "platform/child.h"
 #include "platform/clock.h"
 #include "tefsync/core/TfrmPrincipal.h"
 #include "tests/support/test_env.h"
-#include "tools/cloud-mock/cloud_mock.h"
 #include "tools/sitef-sim/sitef_sim.h"
 
 namespace fs = std::filesystem;
@@ -62,9 +63,14 @@ struct Settings {
 class ServiceTest : public ::testing::Test, public tefsync::Shell {
  protected:
   ServiceTest() {
-    std::random_device rd;
-    root_ = testsupport::tempRoot() /
-            ("tefsync_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+    if (const char* given = std::getenv(kRootVariable); given && *given) {
+      root_ = given;
+      childRole_ = true;
+    } else {
+      std::random_device rd;
+      root_ = testsupport::tempRoot() /
+              ("tefsync_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+    }
     fs::create_directories(root_ / "drive_c" / "Client" / "REQ");
     fs::create_directories(root_ / "drive_c" / "Client" / "RESP");
     fs::create_directories(root_ / "drive_c" / "drivezkt");
@@ -78,14 +84,28 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
       if (sim) sim->step();
     });
   }
+  void SetUp() override {
+    if (const std::string why = mock.unavailable(); usesCloud() && !why.empty())
+      GTEST_SKIP() << why;
+  }
+  // False for tests that never reach the cloud: they run without a stand-in.
+  virtual bool usesCloud() const { return true; }
   ~ServiceTest() override {
     clock.removeSleepHook(hookId_);
     svc.reset();
-    mock.stop();
+    cloud_.reset();
     testsupport::setEnv("TEFSYNC_DRIVE_C", hadOld_ ? oldDrive_.c_str() : nullptr);
     std::error_code ec;
-    fs::remove_all(root_, ec);
+    if (!childRole_) fs::remove_all(root_, ec);
   }
+
+  // A second run of this test program (plat::runSelf), for a test that ends the program at
+  // once, works in the first run's folders, named by this variable, and its cloud stand-in.
+  static constexpr const char* kRootVariable = "TEFSYNC_TEST_SERVICE_ROOT";
+  plat::EnvVars childEnv() const {
+    return {{kRootVariable, root_.string()}, {cloudtest::kCloudVariable, mock.rootUrl()}};
+  }
+  bool childRole() const { return childRole_; }
 
   std::string exeDir() const { return (root_ / "exe").string() + "/"; }
   std::string drive(const std::string& rel) const { return (root_ / "drive_c" / rel).string(); }
@@ -100,7 +120,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
   }
 
   void writeSettings(Settings s) {
-    if (s.url.empty() && mock.port() > 0) s.url = mock.baseUrl();
+    if (s.url.empty() && mock.started()) s.url = mock.baseUrl();
     write(exeDir() + "configAPI_TEF.ini",
           "[CONF]\r\nTOKEN_VELANTRA=" + s.token + "\r\nedtCnpjTEf=" + s.cnpj + "\r\nidvelantra=" +
               s.idvelantra + "\r\nIdCaixa=" + s.idcaixa + "\r\nURLBASE=" + s.url +
@@ -109,7 +129,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
 
   // Starts the cloud mock, writes the settings and creates the service.
   void start(Settings s = {}, std::string caFile = {}) {
-    if (mock.port() == 0) mock.start();
+    mock.start();
     writeSettings(std::move(s));
     createService(std::move(caFile));
   }
@@ -173,7 +193,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
   // A payment request in the cloud for company 9.
   int64_t addRequest(int id, const std::vector<std::pair<std::string, std::string>>& payments,
                      int user = 1) {
-    cloudmock::Json r = cloudmock::Json::object();
+    cloudtest::Json r = cloudtest::Json::object();
     r["id"] = id;
     r["user_id"] = user;
     r["empresa_id"] = 9;
@@ -191,7 +211,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
     }
     return -1;
   }
-  cloudmock::Json cloudTexts(int64_t id) const {
+  cloudtest::Json cloudTexts(int64_t id) const {
     for (const auto& r : mock.requests()) {
       if (r["id"] == id) return r["texts"];
     }
@@ -200,7 +220,8 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
 
   plat::VirtualClock clock{plat::DateTime{2024, 3, 7, 9, 5, 4, 0}};
   plat::ScopedClock scoped{clock};
-  cloudmock::CloudMock mock;
+  std::unique_ptr<cloudtest::CloudStandIn> cloud_ = cloudtest::makeCloudStandIn();
+  cloudtest::CloudStandIn& mock = *cloud_;
   std::unique_ptr<sitefsim::Simulator> sim;
   std::unique_ptr<tefsync::TfrmPrincipal> svc;
   std::vector<std::function<void()>> watchers;
@@ -241,6 +262,7 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
 
  private:
   fs::path root_;
+  bool childRole_ = false;
   std::string oldDrive_;
   bool hadOld_ = false;
   int hookId_ = 0;

@@ -18,7 +18,7 @@ class Record : public ::testing::Test {
  protected:
   Record() {
     std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("taken_" + std::to_string(rd()) + std::to_string(rd()));
+    dir_ = testsupport::tempRoot() / ("taken_" + std::to_string(rd()) + std::to_string(rd()));
     fs::create_directories(dir_);
   }
   ~Record() override {
@@ -56,9 +56,11 @@ TEST_F(Record, SurvivesARestartWithItsTextsByteForByte) {
   EXPECT_EQ(again.find(59)->texts[0], "");  // a finished sale's report needs no texts
   const std::string bytes = onDisk();
   EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 4);  // a heading, then a line an id
+#ifndef _WIN32  // on Windows a file takes its folder's permissions
   // It holds card data: owner only.
   EXPECT_EQ(fs::status(path()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+#endif
 }
 
 TEST_F(Record, KeepsTheMostRecentIds) {

@@ -10,7 +10,10 @@ namespace {
 
 using tefsync::TimerSchedule;
 
-class Schedule : public ServiceTest {};
+class Schedule : public ServiceTest {
+ protected:
+  bool usesCloud() const override { return false; }
+};
 
 TEST_F(Schedule, SwitchesAndTicksSetTheDueTimes) {
   start();  // FormCreate switched both on: poll every 1000 ms, heartbeat every 10000 ms

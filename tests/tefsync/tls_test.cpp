@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "service_fixture.h"
+#include "tools/cloud-mock/cloud_mock.h"
 
 namespace {
 

@@ -11,13 +11,6 @@ namespace {
 
 const char* const kJson = "application/json";
 
-std::string lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
 // Paths as the service would route them: repeated slashes count as one.
 std::string collapseSlashes(const std::string& path) {
   std::string out;
@@ -50,14 +43,6 @@ int statusOf(const Json& j) {
 }
 
 }  // namespace
-
-std::string RecordedRequest::header(const std::string& name) const {
-  std::string wanted = lower(name);
-  for (const auto& [n, v] : headers) {
-    if (lower(n) == wanted) return v;
-  }
-  return {};
-}
 
 CloudMock::CloudMock(Options options) : options_(std::move(options)) {
   if (options_.base.empty() || options_.base.front() != '/') options_.base = "/" + options_.base;
@@ -332,17 +317,7 @@ Json CloudMock::admin(const std::string& command, const Json& args) {
     return Json{{"ok", true}};
   }
   if (command == "fault") {
-    Fault f;
-    f.kind = args.at("kind").get<std::string>();
-    f.endpoint = args.value("endpoint", std::string("any"));
-    f.count = args.value("count", 1);
-    f.delayMs = args.value("delay_ms", 5000);
-    f.body = args.value("body", std::string());
-    static const char* const kinds[] = {"delay", "http500", "notjson", "code_as_text",
-                                        "third_member"};
-    if (std::find(std::begin(kinds), std::end(kinds), f.kind) == std::end(kinds))
-      throw std::invalid_argument("unknown fault " + f.kind);
-    addFault(f);
+    addFault(faultFromJson(args));
     return Json{{"ok", true}};
   }
   if (command == "clear_faults") {
@@ -356,15 +331,12 @@ Json CloudMock::admin(const std::string& command, const Json& args) {
   if (command == "requests") return requests();
   if (command == "recorded") {
     Json out = Json::array();
-    for (const RecordedRequest& r : recorded()) {
-      Json headers = Json::array();
-      for (const auto& [n, v] : r.headers) headers.push_back(Json::array({n, v}));
-      out.push_back(Json{{"method", r.method},
-                         {"path", r.path},
-                         {"headers", headers},
-                         {"body", r.body},
-                         {"remote_port", r.remotePort}});
-    }
+    for (const RecordedRequest& r : recorded()) out.push_back(toJson(r));
+    return out;
+  }
+  if (command == "bodies") {
+    Json out = Json::array();
+    for (const std::string& b : bodies(args.at("endpoint").get<std::string>())) out.push_back(b);
     return out;
   }
   throw std::invalid_argument("unknown admin command " + command);
