@@ -16,9 +16,12 @@
 //   - nothing is left in REQ\, in C:\CLIENT\ itself, in the engine's temporary folder (but the
 //     inspection copy), in the backup folder (but the record of finished transactions), and no
 //     answer is left in RESP\.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <sstream>
 
 #include "platform/child.h"
 #include "platform/fs.h"
@@ -32,6 +35,8 @@ using sitefsim::Transaction;
 enum class Decision { Confirm, Undo, None };
 
 constexpr int kRecoveries = 3;
+// The wall clock when a sale begins.
+constexpr plat::DateTime kSaleTime{2024, 3, 7, 9, 5, 4, 0};
 
 struct Case {
   const char* name;
@@ -54,16 +59,65 @@ int sweepStride() {
   return n > 1 ? n : 1;
 }
 
-// Memory-backed when there is such a folder: the sweep makes thousands of flushed writes.
+// A cut run is stopped dead in a forked copy of this process where fork exists; elsewhere
+// (Windows), or with TEFSYNC_SWEEP_CHILD=rerun, this test program is started again as the
+// child and told by TEFSYNC_SWEEP_CUT which phase to cut where, on which folders.
+constexpr const char* kCutVar = "TEFSYNC_SWEEP_CUT";
+
+struct ChildCut {
+  int phase = 0, cut = 0;
+  fs::path root;  // the parent's test folder
+};
+
+// The cut this process is to make as a child, when it is one.
+std::optional<ChildCut> childCut() {
+  const char* v = std::getenv(kCutVar);
+  if (!v || !*v) return std::nullopt;
+  std::istringstream in(v);
+  ChildCut c;
+  if (!(in >> c.phase >> c.cut) || in.get() != ' ') return std::nullopt;
+  std::string root;
+  std::getline(in, root);
+  c.root = root;
+  return c;
+}
+
+// A child's output would only repeat the test program's banner thousands of times.
+#ifdef _WIN32
+constexpr const char* kNullDevice = "NUL";
+#else
+constexpr const char* kNullDevice = "/dev/null";
+#endif
+[[maybe_unused]] const bool kQuietChild =
+    childCut() && std::freopen(kNullDevice, "w", stdout) != nullptr;
+
+bool rerunWanted() {
+  const char* v = std::getenv("TEFSYNC_SWEEP_CHILD");
+  return v && std::string(v) == "rerun";
+}
+
+// Memory-backed where possible: the sweep makes thousands of flushed writes. Under Wine
+// TEFSYNC_SWEEP_TMP names such a folder (a Z: path); else /dev/shm when there is one.
 fs::path sweepBase() {
+  if (const char* t = std::getenv("TEFSYNC_SWEEP_TMP"); t && *t) return t;
+#ifdef _WIN32
+  return {};  // the test folder of every Windows test (TEFSYNC_TEST_TMP)
+#else
   std::error_code ec;
   return fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::path();
+#endif
 }
 
 class CrashSweep : public TefTest, public ::testing::WithParamInterface<Case> {
  protected:
-  CrashSweep() : TefTest(sweepBase()), c(GetParam()) {}
+  CrashSweep() : TefTest(sweepRoot()), c(GetParam()) {}
 
+  static Root sweepRoot() {
+    if (const auto cut = childCut()) return {cut->root};
+    return {freshRoot(sweepBase())};
+  }
+
+  const std::optional<ChildCut> child_ = childCut();
   const Case c;
 
   std::string owedPath() const { return journalPath() + ".owed"; }
@@ -78,7 +132,7 @@ class CrashSweep : public TefTest, public ::testing::WithParamInterface<Case> {
     fs::create_directories(at("Client/REQ"));
     fs::create_directories(at("Client/RESP"));
     fs::create_directories(at("drivezkt"));
-    clock.set({2024, 3, 7, 9, 5, 4, 0});
+    clock.set(kSaleTime);
     newEngine();
   }
 
@@ -97,7 +151,9 @@ class CrashSweep : public TefTest, public ::testing::WithParamInterface<Case> {
     const fs::path from = savedRoot() / std::to_string(n);
     fs::remove_all(drive());
     fs::copy(from / "drive_c", drive(), fs::copy_options::recursive);
-    fs::copy_file(from / "journal", journalPath(), fs::copy_options::overwrite_existing);
+    // Removed first: replacing a file by copy_file fails with mingw's library.
+    fs::remove(journalPath());
+    fs::copy_file(from / "journal", journalPath());
     fs::remove(owedPath());
     if (fs::exists(from / "owed")) fs::copy_file(from / "owed", owedPath());
   }
@@ -154,15 +210,42 @@ class CrashSweep : public TefTest, public ::testing::WithParamInterface<Case> {
   // Phase p cut at change k in a child; the manager is told of the cut. False when the child
   // did not stop there (status 0: the phase has fewer changes).
   int cutPhase(int p, int k) {
-    const int status = plat::runInChild([&] {
-      int n = 0;
-      count(&n, k);
-      phase(p);
-    });
+    int status = rerun_ ? -1 : plat::runInChild([&] { cutHere(p, k); });
+    if (status == -1) {
+      rerun_ = true;
+      // The child makes its own engine: this one must hold nothing open meanwhile.
+      engine.reset();
+      const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+      const std::string cut = std::to_string(p) + " " + std::to_string(k) + " " +
+                              fs::path(drive()).parent_path().string();
+      status = plat::runSelf(
+          {"--gtest_filter=" + std::string(test->test_suite_name()) + "." + test->name()},
+          {{kCutVar, cut}});
+    }
     plat::setFsOpHook(nullptr);
     sitefsim::journalCut(journalPath());
     return status;
   }
+
+  // The child's part: phase p, stopped dead before change k (status 99); 0 when the phase
+  // ended first, 70 when it threw.
+  void cutHere(int p, int k) {
+    int n = 0;
+    count(&n, k);
+    phase(p);
+  }
+  [[noreturn]] void runAsChild() {
+    if (child_->phase == 0) clock.set(kSaleTime);  // as fresh() left it
+    int code = 0;
+    try {
+      cutHere(child_->phase, child_->cut);
+    } catch (...) {
+      code = 70;
+    }
+    plat::exitNow(code);  // the parent's folders are never cleaned up from here
+  }
+
+  bool rerun_ = rerunWanted();
 
   std::string check(bool confirmationBegan) const;
   std::string leftovers() const;
@@ -367,6 +450,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 }
 
 TEST_P(CrashSweep, EveryCutEndsFinishedAsDecided) {
+  if (child_) runAsChild();
   // The whole run, counted: changes of each phase, and where the decision and the marker's
   // removal fall in the sale.
   fresh();

@@ -24,11 +24,13 @@ struct Deadline {};
 
 class TefTest : public ::testing::Test {
  protected:
+  // The test's folders exactly here (a child run works on its parent's folders).
+  struct Root {
+    std::filesystem::path path;
+  };
   // base: where the test's folders go; the system's temporary folder when empty.
-  explicit TefTest(std::filesystem::path base = {}) {
-    std::random_device rd;
-    if (base.empty()) base = testsupport::tempRoot();
-    root_ = base / ("tef_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+  explicit TefTest(std::filesystem::path base = {}) : TefTest(Root{freshRoot(std::move(base))}) {}
+  explicit TefTest(Root root) : root_(std::move(root.path)) {
     std::filesystem::create_directories(root_ / "drive_c" / "Client" / "REQ");
     std::filesystem::create_directories(root_ / "drive_c" / "Client" / "RESP");
     std::filesystem::create_directories(root_ / "drive_c" / "drivezkt");
@@ -110,6 +112,13 @@ class TefTest : public ::testing::Test {
   std::vector<std::function<void()>> watchers;
   std::vector<std::string> requests;
   int64_t deadlineMs = -1;
+
+  // A new folder's name under base (the system's temporary folder when empty).
+  static std::filesystem::path freshRoot(std::filesystem::path base) {
+    std::random_device rd;
+    if (base.empty()) base = testsupport::tempRoot();
+    return base / ("tef_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+  }
 
  private:
   std::filesystem::path root_;

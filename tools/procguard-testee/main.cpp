@@ -6,9 +6,15 @@
 //   hang                                    stops reading anything and ignores SIGTERM/SIGINT
 //   stop                                    stops itself (SIGSTOP), as a debugger would
 //   exit                                    ends at once
-// Every start appends "start <file name>" to "testee-starts.txt" beside it.
+//   endsame                                 once, ends every other process of its own file
+//                                           name as the guardian ends the synchronizer,
+//                                           writes 1 (some ended) or 0 to
+//                                           "testee-ended.txt", then answers
+// Every start appends "start <file name>" to "testee-starts.txt" beside it and writes its
+// working folder to "testee-folder.txt".
 #include <csignal>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -16,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/host.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -49,10 +56,19 @@ int main() {
 
     // Appending (one write per start) keeps the lines of copies started together.
     std::ofstream(startsFile, std::ios::app) << "start " + name + "\n" << std::flush;
+    std::ofstream(dir + "testee-folder.txt", std::ios::binary)
+        << std::filesystem::current_path().string();
 
+    bool endedOthers = false;
     for (;;) {
-      const std::string mode = readMode(modeFile);
+      std::string mode = readMode(modeFile);
       if (mode == "exit") return 0;
+      if (mode == "endsame") {
+        if (!endedOthers)
+          plat::writeText(dir + "testee-ended.txt", plat::killProcesses(name) ? "1" : "0");
+        endedOthers = true;
+        mode = "answer";
+      }
       if (mode == "hang") {
         std::signal(SIGTERM, SIG_IGN);
         std::signal(SIGINT, SIG_IGN);
