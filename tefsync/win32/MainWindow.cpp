@@ -312,16 +312,16 @@ INT_PTR CALLBACK configProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         addTip(s->tooltip, dlg, h, b.text.hint);
       }
       for (int f = 0; f < kTextFieldCount; ++f) {
-        const ConfigTextField& spec = kConfigTextFields[f];
-        HWND label = child(dlg, L"STATIC", widen(spec.label).c_str(), WS_VISIBLE | SS_LEFT,
+        const ConfigTextField& field = kConfigTextFields[f];
+        HWND label = child(dlg, L"STATIC", widen(field.label).c_str(), WS_VISIBLE | SS_LEFT,
                            MainWindow::kLabelBase + f);
-        MoveWindow(label, p(16), p(spec.y + 4), p(196), p(20), FALSE);
+        MoveWindow(label, p(16), p(field.y + 4), p(196), p(20), FALSE);
         HWND edit =
             child(dlg, L"EDIT", L"",
-                  WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | (spec.wholeNumber ? ES_NUMBER : 0),
+                  WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | (field.wholeNumber ? ES_NUMBER : 0),
                   MainWindow::kTokenVelantra + f, WS_EX_CLIENTEDGE);
-        MoveWindow(edit, p(216), p(spec.y), p(spec.width), p(24), FALSE);
-        if (spec.wholeNumber) SendMessageW(edit, EM_SETLIMITTEXT, kWholeNumberDigits, 0);
+        MoveWindow(edit, p(216), p(field.y), p(field.width), p(24), FALSE);
+        if (field.wholeNumber) SendMessageW(edit, EM_SETLIMITTEXT, kWholeNumberDigits, 0);
       }
       HWND nota = child(dlg, L"STATIC", widen(kNotaIdCaixa).c_str(), WS_VISIBLE | SS_LEFT,
                         MainWindow::kNotaIdCaixa);
