@@ -181,8 +181,10 @@ ctrlc)
   start_mock_and_manager ''
   shop_settings 2
   mkfifo "$SHOP/keys"
-  (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec script -qfec \
-    "'$WINE' '$SHOP/shop/tefsync.exe' >>'$SHOP/tefsync.txt' 2>&1" /dev/null \
+  # script runs its command through $SHELL: the command execs Wine, or the key's SIGINT would
+  # end that shell (dash) and the test would see its status instead of the program's.
+  (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 SHELL=/bin/sh exec script -qfec \
+    "exec '$WINE' '$SHOP/shop/tefsync.exe' >>'$SHOP/tefsync.txt' 2>&1" /dev/null \
     <"$SHOP/keys" >"$SHOP/console.txt" 2>&1) &
   TEFSYNC_PID=$!
   SHOP_PIDS+=($TEFSYNC_PID)
