@@ -27,7 +27,9 @@ JanelaWin32::JanelaWin32(Processos& processos, const std::string& pasta, const s
   HINSTANCE instancia = GetModuleHandleW(nullptr);
   icone_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXICON));
   iconePequeno_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXSMICON));
-  shells::win32::registerWindowClass(kClasse, windowProc, icone_, iconePequeno_);
+  shells::win32::registerWindowClass(kClasse,
+                                     shells::win32::windowProcOf<JanelaWin32, &JanelaWin32::tratar>,
+                                     icone_, iconePequeno_);
 
   hwnd_ = CreateWindowExW(0, kClasse, L"Guardian de Processos",
                           WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
@@ -173,12 +175,6 @@ void JanelaWin32::comando(int id) {
     default:
       break;
   }
-}
-
-LRESULT CALLBACK JanelaWin32::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = shells::win32::windowOwner<JanelaWin32>(hwnd, msg, lp);
-  if (self == nullptr || self->hwnd_ == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-  return self->tratar(msg, wp, lp);
 }
 
 LRESULT JanelaWin32::tratar(UINT msg, WPARAM wp, LPARAM lp) {

@@ -62,8 +62,6 @@ class JanelaWin32 final : public Tela {
 
   enum : int { kBtnReiniciarSinc = 101, kBtnEncerraSinc, kRestaura = 201, kSair };
 
-  static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
  private:
   LRESULT tratar(UINT msg, WPARAM wp, LPARAM lp);
   void comando(int id);

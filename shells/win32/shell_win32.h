@@ -37,15 +37,19 @@ HICON loadMainIcon(int size);
 // A second window of the class in the same process (tests) finds it registered.
 void registerWindowClass(const wchar_t* name, WNDPROC proc, HICON icon, HICON smallIcon);
 
-// In a window procedure: the object passed as CreateWindowEx's last argument, kept in the
-// window's user data from WM_NCCREATE on (null once the user data is cleared).
-template <class Owner>
-Owner* windowOwner(HWND hwnd, UINT msg, LPARAM lp) {
+// The window procedure of a class whose windows are made with their owner object as
+// CreateWindowEx's last argument: every message, once CreateWindowEx has returned the
+// owner's window, goes to the owner's `handle`; before then, and once the window's user
+// data is cleared, to Windows' default.
+template <class Owner, LRESULT (Owner::*handle)(UINT, WPARAM, LPARAM)>
+LRESULT CALLBACK windowProcOf(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
   }
-  return reinterpret_cast<Owner*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  auto* owner = reinterpret_cast<Owner*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (owner == nullptr || owner->hwnd() == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+  return (owner->*handle)(msg, wp, lp);
 }
 
 // The tray icon's menu: restore, a separator, quit. The caller destroys it.

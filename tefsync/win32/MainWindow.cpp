@@ -138,6 +138,13 @@ INT_PTR runDialog(HWND owner, const std::string& caption, DLGPROC proc, State* s
                                  reinterpret_cast<LPARAM>(state));
 }
 
+// A dialog's state: given at WM_INITDIALOG and kept in the dialog's data; null before.
+template <class State>
+State* dialogState(HWND dlg, UINT msg, LPARAM lp) {
+  if (msg == WM_INITDIALOG) SetWindowLongPtrW(dlg, DWLP_USER, lp);
+  return reinterpret_cast<State*>(GetWindowLongPtrW(dlg, DWLP_USER));
+}
+
 // ---- the access-code box ----
 
 struct InputBoxState {
@@ -147,11 +154,9 @@ struct InputBoxState {
 };
 
 INT_PTR CALLBACK inputBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* s = reinterpret_cast<InputBoxState*>(GetWindowLongPtrW(dlg, DWLP_USER));
+  auto* s = dialogState<InputBoxState>(dlg, msg, lp);
   switch (msg) {
     case WM_INITDIALOG: {
-      s = reinterpret_cast<InputBoxState*>(lp);
-      SetWindowLongPtrW(dlg, DWLP_USER, lp);
       const UINT dpi = dpiOf(dlg);
       auto p = [dpi](int v) { return shells::win32::scaled(v, dpi); };
       s->font = messageFont(dpi);
@@ -226,11 +231,9 @@ ConfigFields typedFields(HWND dlg) {
 }
 
 INT_PTR CALLBACK configProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* s = reinterpret_cast<ConfigDialogState*>(GetWindowLongPtrW(dlg, DWLP_USER));
+  auto* s = dialogState<ConfigDialogState>(dlg, msg, lp);
   switch (msg) {
     case WM_INITDIALOG: {
-      s = reinterpret_cast<ConfigDialogState*>(lp);
-      SetWindowLongPtrW(dlg, DWLP_USER, lp);
       const UINT dpi = dpiOf(dlg);
       auto p = [dpi](int v) { return shells::win32::scaled(v, dpi); };
       s->font = messageFont(dpi);
@@ -321,7 +324,8 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
   InitCommonControlsEx(&icc);
   icon_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXICON));
   smallIcon_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXSMICON));
-  shells::win32::registerWindowClass(kClassName, windowProc, icon_, smallIcon_);
+  shells::win32::registerWindowClass(
+      kClassName, shells::win32::windowProcOf<MainWindow, &MainWindow::handle>, icon_, smallIcon_);
 
   title_ = widen(svc().Caption);
   hwnd_ = CreateWindowExW(0, kClassName, title_.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
@@ -595,12 +599,6 @@ void MainWindow::command(int id) {
     default:
       break;
   }
-}
-
-LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = shells::win32::windowOwner<MainWindow>(hwnd, msg, lp);
-  if (self == nullptr || self->hwnd_ == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-  return self->handle(msg, wp, lp);
 }
 
 LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {

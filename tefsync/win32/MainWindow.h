@@ -100,8 +100,6 @@ class MainWindow final : public MainWindowView {
     kLabelBase = 400,  // + the field's identifier - kTokenVelantra
   };
 
-  static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
  private:
   LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
   void createControls();
