@@ -1,7 +1,7 @@
 // What the programs' Win32 window shells share: text conversion, DPI and the message font,
-// the program's icon, the window class and the owner of its window procedure, the tray icon
-// with its menu, and the message loop. Only the window shells use this library: no other
-// code may use the Win32 window API.
+// the program's icon, the window class and its procedure, the tray icon with its menu, and
+// the message loop. Only the window shells use this library: no other code may use the
+// Win32 window API.
 #pragma once
 
 #include <windows.h>
