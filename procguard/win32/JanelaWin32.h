@@ -5,18 +5,17 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <functional>
 #include <stdexcept>
 #include <string>
 
 #include "procguard/Guardiao.h"
 #include "procguard/win32/ComJanela.h"
+#include "shells/win32/shell_win32.h"
 
 namespace procguard::win32 {
 
-inline constexpr UINT kTrayMessage = WM_USER + 1;
+using shells::win32::kTrayMessage;
 
 // No window could be made (Wine without a display).
 class SemJanela : public std::runtime_error {
@@ -41,9 +40,9 @@ class JanelaWin32 final : public Tela {
   TfrmPrincipal& frm() { return frm_; }
   HWND hwnd() const { return hwnd_; }
   HWND control(int id) const { return GetDlgItem(hwnd_, id); }
-  const NOTIFYICONDATAW& trayIconData() const { return trayIconData_; }
+  const NOTIFYICONDATAW& trayIconData() const { return tray_.data(); }
   HMENU PopupMenu1() const { return PopupMenu1_; }
-  int trayAdds() const { return trayAdds_; }
+  int trayAdds() const { return tray_.adds(); }
   bool Timer1Ligado() const { return timer1Ligado_; }
 
   // The start step before the message loop; Timer1 runs from then on.
@@ -63,13 +62,10 @@ class JanelaWin32 final : public Tela {
 
   enum : int { kBtnReiniciarSinc = 101, kBtnEncerraSinc, kRestaura = 201, kSair };
 
-  static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
  private:
   LRESULT tratar(UINT msg, WPARAM wp, LPARAM lp);
   void comando(int id);
   void sincronizarTimer();
-  void adicionarIcone();
   void layout();
   void caixa(const std::string& texto, UINT tipo);
 
@@ -78,13 +74,10 @@ class JanelaWin32 final : public Tela {
   HFONT fonte_ = nullptr;
   HICON icone_ = nullptr;
   HICON iconePequeno_ = nullptr;
-  UINT taskbarCreated_ = 0;
   UINT dpi_ = 96;
-  NOTIFYICONDATAW trayIconData_{};
-  int trayAdds_ = 0;
+  shells::win32::TrayIcon tray_;
   bool timer1Ligado_ = false;
   bool destruida_ = false;
-  std::wstring titulo_;
   Caixa caixaHook_;
   // Declared last: FormCreate runs when the window exists.
   TfrmPrincipal frm_;

@@ -1,7 +1,6 @@
 #include "tefsync/win32/MainWindow.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -24,23 +23,11 @@ constexpr UINT_PTR kStopPollTimer = 3;
 constexpr UINT kShowErrors = WM_APP + 1;
 const wchar_t* const kClassName = L"TfrmPrincipal";
 
-std::wstring widen(const std::string& s) {
-  if (s.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
-std::string narrow(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                      nullptr);
-  return s;
-}
+using shells::win32::centreOnScreen;
+using shells::win32::dpiOf;
+using shells::win32::messageFont;
+using shells::win32::narrow;
+using shells::win32::widen;
 
 std::wstring windowText(HWND h) {
   std::wstring w(static_cast<size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
@@ -65,35 +52,6 @@ std::wstring memoText(const std::string& s) {
   return out;
 }
 
-// The window's DPI (per monitor where Windows knows it), else the screen's.
-UINT dpiOf(HWND hwnd) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (getDpiForWindow != nullptr && hwnd != nullptr) {
-    const UINT dpi = getDpiForWindow(hwnd);
-    if (dpi != 0) return dpi;
-  }
-  HDC dc = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(nullptr, dc);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-// The system's message font at the given DPI.
-HFONT messageFont(UINT dpi) {
-  NONCLIENTMETRICSW ncm{};
-  ncm.cbSize = sizeof ncm;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0);
-  LOGFONTW lf = ncm.lfMessageFont;
-  HDC dc = GetDC(nullptr);
-  const int systemDpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(nullptr, dc);
-  if (lf.lfHeight == 0) lf.lfHeight = -12;
-  lf.lfHeight = MulDiv(lf.lfHeight, static_cast<int>(dpi), systemDpi > 0 ? systemDpi : 96);
-  return CreateFontIndirectW(&lf);
-}
-
 void setFontOnChildren(HWND parent, HFONT font) {
   EnumChildWindows(
       parent,
@@ -110,14 +68,6 @@ SIZE outerSize(HWND hwnd, int w, int h) {
   AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE)));
   return SIZE{r.right - r.left, r.bottom - r.top};
-}
-
-void centreOnScreen(HWND hwnd, SIZE size) {
-  RECT work{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + ((work.right - work.left) - size.cx) / 2;
-  const int y = work.top + ((work.bottom - work.top) - size.cy) / 2;
-  SetWindowPos(hwnd, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int id,
@@ -142,15 +92,6 @@ HWND makeTooltip(HWND owner) {
   return CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr,
                          GetModuleHandleW(nullptr), nullptr);
-}
-
-HICON loadIcon(const wchar_t* name, int size) {
-  auto* icon = static_cast<HICON>(
-      LoadImageW(GetModuleHandleW(nullptr), name, IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-  if (icon == nullptr)
-    icon =
-        static_cast<HICON>(LoadImageW(nullptr, IDI_APPLICATION, IMAGE_ICON, size, size, LR_SHARED));
-  return icon;
 }
 
 // A button's icon: a whole .ico file kept as raw data; its first image.
@@ -197,6 +138,13 @@ INT_PTR runDialog(HWND owner, const std::string& caption, DLGPROC proc, State* s
                                  reinterpret_cast<LPARAM>(state));
 }
 
+// A dialog's state: given at WM_INITDIALOG and kept in the dialog's data; null before.
+template <class State>
+State* dialogState(HWND dlg, UINT msg, LPARAM lp) {
+  if (msg == WM_INITDIALOG) SetWindowLongPtrW(dlg, DWLP_USER, lp);
+  return reinterpret_cast<State*>(GetWindowLongPtrW(dlg, DWLP_USER));
+}
+
 // ---- the access-code box ----
 
 struct InputBoxState {
@@ -206,13 +154,11 @@ struct InputBoxState {
 };
 
 INT_PTR CALLBACK inputBoxProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* s = reinterpret_cast<InputBoxState*>(GetWindowLongPtrW(dlg, DWLP_USER));
+  auto* s = dialogState<InputBoxState>(dlg, msg, lp);
   switch (msg) {
     case WM_INITDIALOG: {
-      s = reinterpret_cast<InputBoxState*>(lp);
-      SetWindowLongPtrW(dlg, DWLP_USER, lp);
       const UINT dpi = dpiOf(dlg);
-      auto p = [dpi](int v) { return MulDiv(v, static_cast<int>(dpi), 96); };
+      auto p = [dpi](int v) { return shells::win32::scaled(v, dpi); };
       s->font = messageFont(dpi);
       HWND label = child(dlg, L"STATIC", s->prompt.c_str(), WS_VISIBLE | SS_LEFT, 100);
       HWND edit =
@@ -285,13 +231,11 @@ ConfigFields typedFields(HWND dlg) {
 }
 
 INT_PTR CALLBACK configProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* s = reinterpret_cast<ConfigDialogState*>(GetWindowLongPtrW(dlg, DWLP_USER));
+  auto* s = dialogState<ConfigDialogState>(dlg, msg, lp);
   switch (msg) {
     case WM_INITDIALOG: {
-      s = reinterpret_cast<ConfigDialogState*>(lp);
-      SetWindowLongPtrW(dlg, DWLP_USER, lp);
       const UINT dpi = dpiOf(dlg);
-      auto p = [dpi](int v) { return MulDiv(v, static_cast<int>(dpi), 96); };
+      auto p = [dpi](int v) { return shells::win32::scaled(v, dpi); };
       s->font = messageFont(dpi);
       s->tooltip = makeTooltip(dlg);
       const struct {
@@ -378,19 +322,10 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
   INITCOMMONCONTROLSEX icc{
       sizeof icc, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
-  icon_ = loadIcon(L"MAINICON", GetSystemMetrics(SM_CXICON));
-  smallIcon_ = loadIcon(L"MAINICON", GetSystemMetrics(SM_CXSMICON));
-
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = windowProc;
-  wc.hInstance = instance_;
-  wc.hIcon = icon_;
-  wc.hIconSm = smallIcon_;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kClassName;
-  RegisterClassExW(&wc);  // a second window in the same process (tests) finds it registered
+  icon_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXICON));
+  smallIcon_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXSMICON));
+  shells::win32::registerWindowClass(
+      kClassName, shells::win32::windowProcOf<MainWindow, &MainWindow::handle>, icon_, smallIcon_);
 
   title_ = widen(svc().Caption);
   hwnd_ = CreateWindowExW(0, kClassName, title_.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
@@ -403,22 +338,11 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
   applyFont();
   layout();
 
-  PopupMenu1_ = CreatePopupMenu();
-  AppendMenuW(PopupMenu1_, MF_STRING, kRestaura, widen(kMenuRestaura).c_str());
-  AppendMenuW(PopupMenu1_, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(PopupMenu1_, MF_STRING, kSair, widen(kMenuSair).c_str());
+  PopupMenu1_ =
+      shells::win32::makeTrayMenu(kRestaura, widen(kMenuRestaura), kSair, widen(kMenuSair));
 
   // The tray icon first; the window stays hidden.
-  trayIconData_.cbSize = sizeof trayIconData_;
-  trayIconData_.hWnd = hwnd_;
-  trayIconData_.uID = 0;
-  trayIconData_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  trayIconData_.uCallbackMessage = kTrayMessage;
-  trayIconData_.hIcon = smallIcon_;
-  lstrcpynW(trayIconData_.szTip, widen(applicationTitle).c_str(),
-            static_cast<int>(std::size(trayIconData_.szTip)));
-  taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
-  addTrayIcon();
+  tray_.add(hwnd_, kTrayMessage, smallIcon_, widen(applicationTitle));
 
   // A console end event takes the path of "Sair do sistema".
   logic_.stopRequested = [] { return plat::stopRequested(); };
@@ -430,7 +354,7 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
 MainWindow::~MainWindow() {
   if (hwnd_ != nullptr) {
     for (UINT_PTR id : {kTimerIds[0], kTimerIds[1], kStopPollTimer}) KillTimer(hwnd_, id);
-    Shell_NotifyIconW(NIM_DELETE, &trayIconData_);
+    tray_.remove();
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
   }
@@ -441,12 +365,7 @@ MainWindow::~MainWindow() {
 }
 
 int MainWindow::px(int v) const {
-  return MulDiv(v, static_cast<int>(dpi_), 96);
-}
-
-void MainWindow::addTrayIcon() {
-  ++trayAdds_;
-  Shell_NotifyIconW(NIM_ADD, &trayIconData_);
+  return shells::win32::scaled(v, dpi_);
 }
 
 void MainWindow::createControls() {
@@ -637,7 +556,7 @@ void MainWindow::errorBox(const std::string& message) {
   }
   HWND owner = GetActiveWindow();
   if (owner == nullptr && IsWindowVisible(hwnd_)) owner = hwnd_;
-  MessageBoxW(owner, widen(message).c_str(), trayIconData_.szTip,
+  MessageBoxW(owner, widen(message).c_str(), tray_.data().szTip,
               MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
@@ -653,12 +572,7 @@ void MainWindow::trayMessage(UINT mouse) {
   if (mouse == WM_LBUTTONDBLCLK) {
     command(kRestaura);
   } else if (mouse == WM_RBUTTONDOWN) {
-    SetForegroundWindow(hwnd_);
-    POINT pt{};
-    GetCursorPos(&pt);
-    TrackPopupMenu(PopupMenu1_, TPM_RIGHTBUTTON, pt.x, pt.y, 0, hwnd_, nullptr);
-    // So that the menu closes properly when the operator clicks elsewhere.
-    PostMessageW(hwnd_, WM_NULL, 0, 0);
+    shells::win32::openTrayMenu(hwnd_, PopupMenu1_);
   }
 }
 
@@ -687,22 +601,8 @@ void MainWindow::command(int id) {
   }
 }
 
-LRESULT CALLBACK MainWindow::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self == nullptr || self->hwnd_ == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-  return self->handle(msg, wp, lp);
-}
-
 LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == taskbarCreated_ && taskbarCreated_ != 0) {
-    // Explorer restarted: its tray is new and empty.
-    addTrayIcon();
-    return 0;
-  }
+  if (tray_.taskbarRestarted(msg)) return 0;
   switch (msg) {
     case kTrayMessage:
       trayMessage(static_cast<UINT>(LOWORD(lp)));
@@ -734,7 +634,7 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
       // Windows shuts down or logs off: end as "Sair do sistema" does.
       if (wp != 0) {
         logic_.endSession();
-        Shell_NotifyIconW(NIM_DELETE, &trayIconData_);
+        tray_.remove();
       }
       return 0;
     case WM_SIZE:
@@ -775,11 +675,7 @@ LRESULT MainWindow::handle(UINT msg, WPARAM wp, LPARAM lp) {
 
 int MainWindow::run() {
   if (svc().endRequested) return 0;
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
+  shells::win32::runMessageLoop();
   return 0;
 }
 

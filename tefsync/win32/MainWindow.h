@@ -5,21 +5,19 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <functional>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
 
+#include "shells/win32/shell_win32.h"
 #include "tefsync/shell/MainWindowLogic.h"
 #include "tefsync/win32/Desktop.h"
 
 namespace tefsync::win32 {
 
-// The tray icon's callback message.
-inline constexpr UINT kTrayMessage = WM_USER + 1;
+using shells::win32::kTrayMessage;
 
 // No window could be made (Wine without a display).
 class NoWindow : public std::runtime_error {
@@ -41,10 +39,10 @@ class MainWindow final : public MainWindowView {
   TfrmPrincipal& svc() { return logic_.svc(); }
   HWND hwnd() const { return hwnd_; }
   HWND control(int id) const { return GetDlgItem(hwnd_, id); }
-  const NOTIFYICONDATAW& trayIconData() const { return trayIconData_; }
+  const NOTIFYICONDATAW& trayIconData() const { return tray_.data(); }
   HMENU PopupMenu1() const { return PopupMenu1_; }
   // How many times the icon was put in the tray (again after Explorer restarted).
-  int trayAdds() const { return trayAdds_; }
+  int trayAdds() const { return tray_.adds(); }
 
   // Replaceable so tests can answer the modal boxes.
   std::function<std::optional<std::string>(const std::string& caption, const std::string& prompt)>
@@ -102,14 +100,11 @@ class MainWindow final : public MainWindowView {
     kLabelBase = 400,  // + the field's identifier - kTokenVelantra
   };
 
-  static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
  private:
   LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
   void createControls();
   void layout();
   void applyFont();
-  void addTrayIcon();
   void trayMessage(UINT mouse);
   void command(int id);
   void showPageTab();
@@ -123,10 +118,8 @@ class MainWindow final : public MainWindowView {
   HICON icon_ = nullptr;
   HICON smallIcon_ = nullptr;
   HICON buttonIcons_[2] = {nullptr, nullptr};
-  UINT taskbarCreated_ = 0;
   UINT dpi_ = 96;
-  NOTIFYICONDATAW trayIconData_{};
-  int trayAdds_ = 0;
+  shells::win32::TrayIcon tray_;
   std::wstring title_;
   std::wstring cell_;  // the list view's text of the cell asked for last
   bool pageShown_ = false;

@@ -1,6 +1,7 @@
 // The Windows shells' real windows (run under Wine): tefsync's main window, tray record,
-// menu, event log, access-code box and settings dialog, and the guardian's window, driven
-// by the messages Windows and the operator send. Virtual clock; temporary folders.
+// menu, event log, access-code box and settings dialog, the guardian's window, and the tray
+// icon both share, driven by the messages Windows and the operator send. Virtual clock; temporary
+// folders.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/http.h"
 #include "procguard/win32/JanelaWin32.h"
+#include "shells/win32/shell_win32.h"
 #include "tefsync/win32/MainWindow.h"
 #include "tests/platform/temp_drive.h"
 
@@ -265,6 +267,31 @@ TEST_F(TefsyncWindow, AccessCodeBoxAndSettingsDialog) {
   EXPECT_NE(file.find("URLBASE=https://novo.example/api/"), std::string::npos) << file;
   EXPECT_NE(file.find("chkTefSitef=SIM"), std::string::npos) << file;
   EXPECT_TRUE(window_->svc().timerApi.Enabled);
+}
+
+// ---- the tray icon both shells share ----
+
+// Explorer restarting puts the icon back only while it is shown: once taken away (Windows
+// shutting down, the program ending) it stays away.
+TEST(ShellTrayIcon, PutBackAfterExplorerRestartsOnlyWhileShown) {
+  HWND h = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(h, nullptr);
+  const UINT restarted = RegisterWindowMessageW(L"TaskbarCreated");
+  {
+    shells::win32::TrayIcon tray;
+    tray.add(h, shells::win32::kTrayMessage, nullptr, std::wstring(200, L'x'));
+    EXPECT_EQ(tray.adds(), 1);
+    EXPECT_EQ(std::wstring(tray.data().szTip), std::wstring(127, L'x'))
+        << "a long title is cut to the tray's tip";
+    EXPECT_FALSE(tray.taskbarRestarted(WM_USER + 2));
+    EXPECT_TRUE(tray.taskbarRestarted(restarted));
+    EXPECT_EQ(tray.adds(), 2);
+    tray.remove();
+    EXPECT_TRUE(tray.taskbarRestarted(restarted)) << "still Explorer's message";
+    EXPECT_EQ(tray.adds(), 2) << "not put back once taken away";
+  }
+  DestroyWindow(h);
 }
 
 // ---- the guardian ----
