@@ -25,32 +25,17 @@
 #include "tefsync/gui/FrmPrincipal.h"
 #include "tefsync/gui/desktop.h"
 #include "tests/platform/temp_drive.h"
+#include "tests/shell/shell_fixture.h"
 
 namespace {
 
 using tefsync::gui::FrmConfig;
 using tefsync::gui::FrmPrincipal;
 
-// 5 March 2024: the prompt ends with 05/03/24 and the code of the day is
-// 05, 05+03, 03, 05+03+24, 24.
-const plat::DateTime kToday{2024, 3, 5, 10, 20, 30, 0};
-const char* const kCodeOfTheDay = "0508033224";
-
-// Something no handler of the service expects: it reaches the standard error box.
-struct UnexpectedFault {};
-
-class NoNetwork final : public plat::HttpClient {
- public:
-  explicit NoNetwork(bool* unexpected) : unexpected_(unexpected) {}
-  plat::HttpResponse send(const std::string&, const std::string&, const plat::HttpHeaders&,
-                          const std::string&, long) override {
-    if (*unexpected_) throw UnexpectedFault{};
-    throw plat::HttpError("sem rede");
-  }
-
- private:
-  bool* unexpected_;
-};
+using shelltest::kCodeOfTheDay;
+using shelltest::kToday;
+using shelltest::NoNetwork;
+using shelltest::UnexpectedFault;
 
 // Runs `action` once inside the first modal window of type W that opens.
 template <class W>

@@ -21,6 +21,7 @@
 #include "tefsync/shell/MainWindowLogic.h"
 #include "tefsync/shell/WindowTexts.h"
 #include "tests/platform/temp_drive.h"
+#include "tests/shell/shell_fixture.h"
 
 namespace {
 
@@ -29,26 +30,10 @@ using tefsync::ConfigFields;
 using tefsync::MainWindowLogic;
 using tefsync::TimerSchedule;
 
-// 5 March 2024: the prompt ends with 05/03/24 and the code of the day is
-// 05, 05+03, 03, 05+03+24, 24.
-const plat::DateTime kToday{2024, 3, 5, 10, 20, 30, 0};
-const char* const kCodeOfTheDay = "0508033224";
-
-// Something no handler of the service expects: it reaches the standard error box.
-struct UnexpectedFault {};
-
-class NoNetwork final : public plat::HttpClient {
- public:
-  explicit NoNetwork(bool* unexpected) : unexpected_(unexpected) {}
-  plat::HttpResponse send(const std::string&, const std::string&, const plat::HttpHeaders&,
-                          const std::string&, long) override {
-    if (*unexpected_) throw UnexpectedFault{};
-    throw plat::HttpError("sem rede");
-  }
-
- private:
-  bool* unexpected_;
-};
+using shelltest::kCodeOfTheDay;
+using shelltest::kToday;
+using shelltest::NoNetwork;
+using shelltest::UnexpectedFault;
 
 // The windows, as the logic sees them. Modal boxes run the given hooks; a posted request
 // to show the error boxes waits for pump(), as it waits for the event loop.

@@ -19,20 +19,19 @@
 #include "shells/win32/shell_win32.h"
 #include "tefsync/win32/MainWindow.h"
 #include "tests/platform/temp_drive.h"
+#include "tests/shell/shell_fixture.h"
 
 namespace {
 
 using procguard::win32::JanelaWin32;
 using tefsync::win32::MainWindow;
 
-const plat::DateTime kToday{2024, 3, 5, 10, 20, 30, 0};
-const char* const kCodeOfTheDay = "0508033224";
+using shelltest::kCodeOfTheDay;
+using shelltest::kToday;
+using shelltest::NoNetwork;
 
 std::wstring w(const std::string& s) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring r(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), r.data(), n);
-  return r;
+  return shells::win32::widen(s);
 }
 
 std::wstring text(HWND h) {
@@ -75,14 +74,6 @@ void onModal(const std::string& title, std::function<void(HWND)>& action) {
     (*action)(found);
   });
 }
-
-class NoNetwork final : public plat::HttpClient {
- public:
-  plat::HttpResponse send(const std::string&, const std::string&, const plat::HttpHeaders&,
-                          const std::string&, long) override {
-    throw plat::HttpError("sem rede");
-  }
-};
 
 class TefsyncWindow : public testing::Test {
  public:
