@@ -9,13 +9,10 @@
 #   wine_session.sh <tefsync.exe> <procguard.exe> <screenshot folder>
 # Exits 77 (skipped) when Wine, Xvfb, trayer, xdotool, xwininfo, xprop or import is missing.
 set -euo pipefail
+# shellcheck source=tests/e2e/x_session.sh
+. "$(dirname "$0")/../e2e/x_session.sh"
 
-if [ "${1:-}" != --inside ]; then
-  for tool in xvfb-run trayer xdotool xwininfo xprop import; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool missing"; exit 77; }
-  done
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside "$@"
-fi
+if [ "${1:-}" != --inside ]; then x_session_enter "trayer xdotool xwininfo xprop import" "$0" "$@"; fi
 shift
 tefsync_exe=$1
 procguard_exe=$2
@@ -51,19 +48,8 @@ fail() {
 # Bound for anything the programs do on a click or a timer: generous, since Wine beside other
 # builds and tests on a small machine can take many seconds for what takes one when idle.
 ui=60
-wait_for() {
-  local end=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ $SECONDS -lt $end ] || return 1
-    sleep 0.3
-  done
-}
 
-trayer --edge top --align right --widthtype request --height 32 --transparent false &
-pids+=($!)
-disown  # ended by the clean-up; its end is no news
-sleep 1
+start_tray_host
 # Wine's explorer docks its tray icons in the tray host only when the host was there first.
 "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot"
 timeout 60 "$wineserver" -w || true
@@ -83,19 +69,8 @@ icon_count() { icons | grep -c . || true; }
 has_icons() { [ "$(icon_count)" -ge "$1" ]; }
 # Centre of the n-th icon, in root coordinates.
 icon_centre() {
-  icons | sed -n "${1}p" |
-    sed -E 's/.* ([0-9]+)x([0-9]+)\+-?[0-9]+\+-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+).*/\1 \2 \3 \4/' |
-    awk '{print $3 + int($1 / 2), $4 + int($2 / 2)}'
+  icons | sed -n "${1}p" | tree_line_centre
 }
-net_wm_name() {
-  LC_ALL=C.UTF-8 xprop -id "$1" _NET_WM_NAME | sed -n 's/^_NET_WM_NAME([A-Z0-9_]*) = "\(.*\)"$/\1/p'
-}
-title_is() {  # window, expected title
-  local got
-  got=$(net_wm_name "$1")
-  [ "$got" = "$2" ] || fail "title \"$got\", expected \"$2\""
-}
-size_of() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
 visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1; }
 shown() { [ -n "$(visible "$1")" ]; }
 double_click() {  # x y
@@ -131,10 +106,7 @@ title_is "$win" "$main_title"
 sleep 1
 import -window "$win" "$shots/tefsync-main-windows.png" || fail "screenshot of the main window"
 
-# The access code of the day (this is not the test computer).
-d=$(date +%d) m=$(date +%m) a=$(date +%y)
-code=$(printf '%s%02d%s%02d%s' "$d" $(((10#$d + 10#$m) % 100)) "$m" $(((10#$d + 10#$m + 10#$a) % 100)) "$a")
-if [ "$(hostname | cut -d. -f1 | tr a-z A-Z)" = QUADRIX ]; then code=9073; fi
+code=$(code_of_the_day)
 
 # btnConfig is the second button of the top row.
 click_in "$win" 74 28
