@@ -10,29 +10,10 @@
 
 #include "pasta_temp.h"
 #include "platform/clock.h"
+#include "processos_contados.h"
 #include "procguard/gui/JanelaGuardiao.h"
 
 namespace {
-
-class ProcessosContados final : public procguard::Processos {
- public:
-  int vivos = 0;
-  int encerramentos = 0;
-  int Conta_Processos(const std::string&) override { return vivos; }
-  bool Encerra_Processos(const std::string&) override {
-    ++encerramentos;
-    vivos = 0;
-    return true;
-  }
-  std::string Localizar(const std::string& pasta, const std::string& nome) override {
-    return pasta + nome;
-  }
-  bool Executar(const std::string&) override {
-    ++vivos;
-    return true;
-  }
-  void RecolherFilhos() override {}
-};
 
 class Janela : public testing::Test {
  protected:

@@ -19,6 +19,7 @@
 #include "shells/win32/shell_win32.h"
 #include "tefsync/win32/MainWindow.h"
 #include "tests/platform/temp_drive.h"
+#include "tests/procguard/processos_contados.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -286,26 +287,6 @@ TEST(ShellTrayIcon, PutBackAfterExplorerRestartsOnlyWhileShown) {
 }
 
 // ---- the guardian ----
-
-class ProcessosContados final : public procguard::Processos {
- public:
-  int vivos = 0;
-  int encerramentos = 0;
-  int Conta_Processos(const std::string&) override { return vivos; }
-  bool Encerra_Processos(const std::string&) override {
-    ++encerramentos;
-    vivos = 0;
-    return true;
-  }
-  std::string Localizar(const std::string& pasta, const std::string& nome) override {
-    return pasta + nome;
-  }
-  bool Executar(const std::string&) override {
-    ++vivos;
-    return true;
-  }
-  void RecolherFilhos() override {}
-};
 
 class GuardianWindow : public testing::Test {
  public:
