@@ -64,6 +64,11 @@ shop_setup() {
   # Headless, whatever display the caller has.
   export QT_QPA_PLATFORM=offscreen
 
+  shop_start_stand_ins "$SHOP/drive_c" "${1:-}"
+}
+
+# Starts cloud-mock and sitef-sim, the manager on the given drive C with the given script.
+shop_start_stand_ins() {  # drive C folder, the manager's script
   "$BIN/cloud-mock" --token "$SHOP_TOKEN" >"$SHOP/mock.txt" 2>&1 &
   SHOP_PIDS+=($!)
   disown
@@ -71,9 +76,9 @@ shop_setup() {
   SHOP_URL=$(sed -n 's/^cloud-mock listening on //p' "$SHOP/mock.txt")
   SHOP_ADMIN=$(echo "$SHOP_URL" | sed -E 's#^(http://[^/]+)/.*#\1/admin#')
 
-  printf '%s\n' "${1:-}" >"$SHOP/sim-script.txt"
+  printf '%s\n' "$2" >"$SHOP/sim-script.txt"
   touch "$SHOP/journal.txt"
-  "$BIN/sitef-sim" "$SHOP/drive_c" "$SHOP/sim-script.txt" "$SHOP/journal.txt" >"$SHOP/sim.txt" 2>&1 &
+  "$BIN/sitef-sim" "$1" "$SHOP/sim-script.txt" "$SHOP/journal.txt" >"$SHOP/sim.txt" 2>&1 &
   SHOP_PIDS+=($!)
   disown
   shop_wait "sitef-sim to start" 10 grep -q "watching" "$SHOP/sim.txt"

@@ -47,21 +47,6 @@ wine_cleanup() {
   [ -n "${SHOP_KEEP:-}" ] || rm -rf "${SHOP:-/nonexistent}"
 }
 
-start_mock_and_manager() {  # the manager's script
-  "$BIN/cloud-mock" --token "$SHOP_TOKEN" >"$SHOP/mock.txt" 2>&1 &
-  SHOP_PIDS+=($!)
-  disown
-  shop_wait "cloud-mock to listen" 10 grep -q "listening on" "$SHOP/mock.txt"
-  SHOP_URL=$(sed -n 's/^cloud-mock listening on //p' "$SHOP/mock.txt")
-  SHOP_ADMIN=$(echo "$SHOP_URL" | sed -E 's#^(http://[^/]+)/.*#\1/admin#')
-  printf '%s\n' "$1" >"$SHOP/sim-script.txt"
-  touch "$SHOP/journal.txt"
-  "$BIN/sitef-sim" "$DRIVE_C" "$SHOP/sim-script.txt" "$SHOP/journal.txt" >"$SHOP/sim.txt" 2>&1 &
-  SHOP_PIDS+=($!)
-  disown
-  shop_wait "sitef-sim to start" 10 grep -q "watching" "$SHOP/sim.txt"
-}
-
 start_tefsync() {
   (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec "$WINE" "$SHOP/shop/tefsync.exe" >>"$SHOP/tefsync.txt" 2>&1) &
   TEFSYNC_PID=$!
@@ -115,7 +100,7 @@ winhttp)
   ;;
 sale)
   wine_setup
-  start_mock_and_manager 'CRT approve receipt=3 msg="Transação aprovada"
+  shop_start_stand_ins "$DRIVE_C" 'CRT approve receipt=3 msg="Transação aprovada"
 CRT approve receipt=2'
   shop_settings 2
   id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90","requisicao_2":"CRT","valor_2":"4,10"')
@@ -133,7 +118,7 @@ CRT approve receipt=2'
   ;;
 powercut)
   wine_setup
-  start_mock_and_manager 'CRT approve
+  shop_start_stand_ins "$DRIVE_C" 'CRT approve
 CRT approve'
   shop_settings 2
   id=$(add_request '"requisicao_1":"CRT","valor_1":"12.00"')
@@ -155,7 +140,7 @@ CRT approve'
   ;;
 guardian)
   wine_setup
-  start_mock_and_manager ''
+  shop_start_stand_ins "$DRIVE_C" ''
   shop_settings 2
   printf '[CONFIG]\r\nnomeEXE=tefsync.exe\r\n' >"$SHOP/shop/ConfigGuardian.ini"
   (cd "$SHOP/shop" && TEFSYNC_HEADLESS=1 exec "$WINE" "$SHOP/shop/procguard.exe" >"$SHOP/guard.txt" 2>&1) &
@@ -178,7 +163,7 @@ ctrlc)
   # "Sair do sistema" leaves only between ticks. A closed console (CTRL_CLOSE_EVENT) cannot be
   # sent this way: on the hang-up Wine ends the program itself.
   wine_setup
-  start_mock_and_manager ''
+  shop_start_stand_ins "$DRIVE_C" ''
   shop_settings 2
   mkfifo "$SHOP/keys"
   # script runs its command through $SHELL: the command execs Wine, or the key's SIGINT would
