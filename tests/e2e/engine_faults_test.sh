@@ -15,14 +15,6 @@ SHOP_EXE="tefsync-faults-$scenario-$$"
 # shellcheck source=tests/e2e/harness.sh
 . "$(dirname "$0")/harness.sh"
 
-expect_eq() {  # what, expected, actual
-  [ "$2" = "$3" ] || shop_fail "$1: expected [$2], got [$3]"
-}
-
-add_request() {  # extra JSON members
-  shop_admin add "{\"user_id\":1,\"empresa_id\":9,\"numero\":1057,\"status\":1,$1}" | jq -r .id
-}
-
 # Starts tefsync alone (no guardian), its log in out.txt; arguments go before the program.
 start_tefsync() {
   "$@" "$SHOP/shop/$SHOP_EXE" >"$SHOP/out.txt" 2>&1 &
@@ -49,18 +41,18 @@ twostep)
   # The file appears 2 s after the acknowledgment without its result line; the rest 2 s later.
   shop_setup 'CRT approve receipt=3 delay=2000 split=2000'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   shop_admin decision "{\"id\":$id,\"decision\":7}" >/dev/null
   start_tefsync
   shop_wait "status 8" 90 shop_status_is "$id" 8
-  expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
   nsu=$(nsu_of_sale 1)
-  expect_eq "the sale's transaction" "confirmed" "$(state_of "$nsu")"
+  shop_expect_eq "the sale's transaction" "confirmed" "$(state_of "$nsu")"
   # The cloud got the whole answer, not its first part.
   ans=$(shop_journal ANS | awk -F'\t' -v n="$nsu" '$2 == n { print $4 }')
   texto=$(shop_admin requests | jq -r --argjson id "$id" \
     '.[] | select(.id == $id) | .texts.texto_1 // "" | gsub("\r"; "\\r") | gsub("\n"; "\\n")')
-  expect_eq "texto_1" "${ans//\"/}" "$texto"
+  shop_expect_eq "texto_1" "${ans//\"/}" "$texto"
   no_orphans
   ;;
 respro)
@@ -71,22 +63,22 @@ respro)
     exit 77
   }
   resp="$SHOP/drive_c/Client/RESP"
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   shop_admin decision "{\"id\":$id,\"decision\":6}" >/dev/null
   # RESP\ is read-only for tefsync alone; the manager still writes there.
   start_tefsync unshare -m --propagation private sh -c \
     "mount --bind '$resp' '$resp' && mount -o remount,bind,ro '$resp' && exec \"\$0\""
   shop_wait "status 8 of the undone sale" 90 shop_status_is "$id" 8
   first=$(nsu_of_sale 1)
-  expect_eq "undo of the first sale" 1 "$(finishes NCN "$first")"
+  shop_expect_eq "undo of the first sale" 1 "$(finishes NCN "$first")"
   [ -e "$resp/INTPOS.001" ] || shop_fail "the undone answer could be deleted: RESP\\ was writable"
-  id2=$(add_request '"requisicao_1":"CRT","valor_1":"3,00"')
+  id2=$(shop_add_request '"requisicao_1":"CRT","valor_1":"3,00"')
   shop_admin decision "{\"id\":$id2,\"decision\":7}" >/dev/null
   shop_wait "status 8 of the next sale" 120 shop_status_is "$id2" 8
   second=$(nsu_of_sale 2)
-  expect_eq "confirmations of the undone sale" 0 "$(finishes CNF "$first")"
-  expect_eq "the undone sale" "undone" "$(state_of "$first")"
-  expect_eq "the next sale" "confirmed" "$(state_of "$second")"
+  shop_expect_eq "confirmations of the undone sale" 0 "$(finishes CNF "$first")"
+  shop_expect_eq "the undone sale" "undone" "$(state_of "$first")"
+  shop_expect_eq "the next sale" "confirmed" "$(state_of "$second")"
   no_orphans
   ;;
 verylate)
@@ -95,21 +87,21 @@ verylate)
   shop_setup 'CRT late delay=28000
 CRT approve delay=20000'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   start_tefsync
   shop_wait "status 4 of the sale given up" 90 shop_status_is "$id" 4
-  id2=$(add_request '"requisicao_1":"CRT","valor_1":"3,00"')
+  id2=$(shop_add_request '"requisicao_1":"CRT","valor_1":"3,00"')
   shop_admin decision "{\"id\":$id2,\"decision\":7}" >/dev/null
   shop_wait "status 8 of the second sale" 120 shop_status_is "$id2" 8
   # The recovery before the next sale finishes whatever is still open.
-  id3=$(add_request '"requisicao_1":"CRT","valor_1":"1,00"')
+  id3=$(shop_add_request '"requisicao_1":"CRT","valor_1":"1,00"')
   shop_admin decision "{\"id\":$id3,\"decision\":7}" >/dev/null
   shop_wait "status 8 of the third sale" 90 shop_status_is "$id3" 8
   late=$(nsu_of_sale 1)
-  expect_eq "the late approval" "undone" "$(state_of "$late")"
-  expect_eq "the second sale" "confirmed" "$(state_of "$(nsu_of_sale 2)")"
-  expect_eq "the third sale" "confirmed" "$(state_of "$(nsu_of_sale 3)")"
-  expect_eq "first sale's statuses" "1 3 4" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "the late approval" "undone" "$(state_of "$late")"
+  shop_expect_eq "the second sale" "confirmed" "$(state_of "$(nsu_of_sale 2)")"
+  shop_expect_eq "the third sale" "confirmed" "$(state_of "$(nsu_of_sale 3)")"
+  shop_expect_eq "first sale's statuses" "1 3 4" "$(shop_reported "$id" | xargs)"
   no_orphans
   ;;
 *)

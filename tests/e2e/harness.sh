@@ -90,6 +90,15 @@ shop_settings() {  # timerApi
     "$SHOP_TOKEN" "$SHOP_URL" "${1:-2}" >"$SHOP/shop/configAPI_TEF.ini"
 }
 
+shop_expect_eq() {  # what, expected, actual
+  [ "$2" = "$3" ] || shop_fail "$1: expected [$2], got [$3]"
+}
+
+# Puts an open payment request of the shop's company into the cloud; prints its id.
+shop_add_request() {  # extra JSON members
+  shop_admin add "{\"user_id\":1,\"empresa_id\":9,\"numero\":1057,\"status\":1,$1}" | jq -r .id
+}
+
 shop_start_guardian() {
   printf '[CONFIG]\r\nnomeEXE=%s\r\n' "$SHOP_EXE" >"$SHOP/shop/ConfigGuardian.ini"
   "$SHOP/shop/procguard" >"$SHOP/guard.txt" 2>&1 &

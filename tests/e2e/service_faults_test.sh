@@ -13,12 +13,6 @@ SHOP_EXE="tefsync-faults-$scenario-$$"
 # shellcheck source=tests/e2e/harness.sh
 . "$(dirname "$0")/harness.sh"
 
-expect_eq() {  # what, expected, actual
-  [ "$2" = "$3" ] || shop_fail "$1: expected [$2], got [$3]"
-}
-add_request() {  # extra JSON members
-  shop_admin add "{\"user_id\":1,\"empresa_id\":9,\"numero\":1057,\"status\":1,$1}" | jq -r .id
-}
 # Requests the cloud received of one kind: get, status, retorno or verifica.
 received() {
   shop_admin recorded | jq --arg e "$1" '[.[] | select(if $e == "get" then .method == "GET"
@@ -48,35 +42,35 @@ case $scenario in
 reports)
   shop_setup 'CRT approve'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   # The cloud takes no report: statuses 1 and 3, then the result report of status 5.
   shop_admin fault '{"kind":"http500","endpoint":"status","count":2}' >/dev/null
   shop_admin fault '{"kind":"http500","endpoint":"retorno","count":1}' >/dev/null
   start_tefsync
   shop_wait "the sale's status 5" 60 logged "| Resposta TEF | Operacao realizada = Sts 5"
-  expect_eq "status at the cloud" 1 "$(shop_status "$id")"
+  shop_expect_eq "status at the cloud" 1 "$(shop_status "$id")"
   first_texts=$(shop_admin recorded | jq -r '[.[] | select(.path | endswith("/retorno"))][0].body')
   # The shop closes the program in the decision wait, and starts it again.
   stop_tefsync
   start_tefsync
   shop_wait "the report sent again" 30 logged "| Requisicao ja realizada | Id $id reenviado Sts 5"
   shop_wait "status 5 at the cloud" 10 shop_status_is "$id" 5
-  expect_eq "the report sent again" "$first_texts" \
+  shop_expect_eq "the report sent again" "$first_texts" \
     "$(shop_admin recorded | jq -r '[.[] | select(.path | endswith("/retorno"))][1].body')"
   gets=$(received get)
   shop_wait "two more polls" 20 at_least get $((gets + 2))
-  expect_eq "card sales" 1 "$(crt_sent)"
+  shop_expect_eq "card sales" 1 "$(crt_sent)"
   # The next request finishes the first sale (undone: the cloud never confirmed it) and is
   # sold itself.
   first=$(shop_nsus)
-  id2=$(add_request '"requisicao_1":"CRT","valor_1":"3,00"')
+  id2=$(shop_add_request '"requisicao_1":"CRT","valor_1":"3,00"')
   shop_admin decision "{\"id\":$id2,\"decision\":7}" >/dev/null
   shop_wait "the next request's status 8" 90 shop_status_is "$id2" 8
   stop_tefsync
-  expect_eq "card sales" 2 "$(crt_sent)"
-  expect_eq "first sale" undone "$(shop_txn_state "$first")"
+  shop_expect_eq "card sales" 2 "$(crt_sent)"
+  shop_expect_eq "first sale" undone "$(shop_txn_state "$first")"
   second=$(shop_nsus | grep -vxF "$first")
-  expect_eq "second sale" confirmed "$(shop_txn_state "$second")"
+  shop_expect_eq "second sale" confirmed "$(shop_txn_state "$second")"
   ;;
 clock)
   faketime=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
@@ -99,10 +93,10 @@ clock)
   answers_heartbeat 30 "idle, an hour back"
   # The log shows the time as set.
   last_hour=$(tail -1 "$SHOP/guard.txt" | cut -c12-13)
-  expect_eq "hour in the log" "$(date -d '-1 hour' +%H)" "$last_hour"
+  shop_expect_eq "hour in the log" "$(date -d '-1 hour' +%H)" "$last_hour"
 
   # In the decision wait: back another hour.
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   shop_wait "status 5" 60 shop_status_is "$id" 5
   printf '%s\n' -2h >"$SHOP/faketime.txt"
   queries=$(received verifica)
@@ -114,7 +108,7 @@ clock)
   shop_wait "polls after the request" 15 at_least get $((gets + 3))
   answers_heartbeat 30 "idle again"
   stop_tefsync
-  expect_eq "the sale" confirmed "$(shop_txn_state "$(shop_nsus)")"
+  shop_expect_eq "the sale" confirmed "$(shop_txn_state "$(shop_nsus)")"
   ;;
 *)
   shop_fail "unknown scenario $scenario"

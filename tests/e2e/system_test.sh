@@ -9,10 +9,6 @@ SHOP_EXE="tefsync-$scenario-$$"
 # shellcheck source=tests/e2e/harness.sh
 . "$(dirname "$0")/harness.sh"
 
-expect_eq() {  # what, expected, actual
-  [ "$2" = "$3" ] || shop_fail "$1: expected [$2], got [$3]"
-}
-
 # Value of a field in a journal text (escaped: lines separated by the two characters \r\n).
 text_field() {  # text, code
   printf '%s' "$1" | awk -v c="$2 = " 'BEGIN { RS = "\\\\r\\\\n" } index($0, c) == 1 { print substr($0, length(c) + 1); exit }'
@@ -33,44 +29,40 @@ assert_all_finished() {  # every approved transaction ends as its expected state
 }
 declare -A EXPECTED
 
-add_request() {  # extra JSON members
-  shop_admin add "{\"user_id\":1,\"empresa_id\":9,\"numero\":1057,\"status\":1,$1}" | jq -r .id
-}
-
 case $scenario in
 happy)
   shop_setup 'CRT approve receipt=3 msg="Transação aprovada"'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   shop_admin decision "{\"id\":$id,\"decision\":7}" >/dev/null
   shop_start_guardian
   shop_wait "status 8" 90 shop_status_is "$id" 8
-  expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
   nsu=$(shop_nsus)
   crt=$(req_raw CRT)
   crt_id=$(text_field "$crt" 001-000)
-  expect_eq "CRT request" \
+  shop_expect_eq "CRT request" \
     "000-000 = CRT\r\n001-000 = $crt_id\r\n002-000 = 1057\r\n003-000 = 2590\r\n565-008 = 1=12.345.678/0001-90;2=52718094000236\r\n999-999 = 0\r\n" \
     "$crt"
   ans=$(ans_raw "$nsu")
   cnf=$(req_raw CNF)
   cnf_id=$(text_field "$cnf" 001-000)
   [[ $cnf_id =~ ^[0-9]{6}$ ]] && [ "$cnf_id" != "$crt_id" ] || shop_fail "CNF id $cnf_id is not fresh"
-  expect_eq "CNF request" \
+  shop_expect_eq "CNF request" \
     "000-000 = CNF\r\n001-000 = $cnf_id\r\n002-000 = $(text_field "$ans" 002-000)\r\n010-000 = $(text_field "$ans" 010-000)\r\n012-000 = $nsu\r\n027-000 = $(text_field "$ans" 027-000)\r\n999-999 = 0\r\n" \
     "$cnf"
-  expect_eq "texto_1" "${ans//\"/}" "$(cloud_texto "$id" 1)"
-  expect_eq "texto_2" "" "$(cloud_texto "$id" 2)"
+  shop_expect_eq "texto_1" "${ans//\"/}" "$(cloud_texto "$id" 1)"
+  shop_expect_eq "texto_2" "" "$(cloud_texto "$id" 2)"
   EXPECTED[$nsu]=confirmed
   assert_all_finished
   ;;
 declined)
   shop_setup 'CRT decline msg="Transação negada: cartão bloqueado"'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"10,00"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"10,00"')
   shop_start_guardian
   shop_wait "status 4" 90 shop_status_is "$id" 4
-  expect_eq "statuses" "1 3 4" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "statuses" "1 3 4" "$(shop_reported "$id" | xargs)"
   cloud_texto "$id" 1 | grep -q "Transacao negada: cartao bloqueado" ||
     shop_fail "texto_1 without the operator message: $(cloud_texto "$id" 1)"
   [ -z "$(shop_nsus)" ] || shop_fail "a declined sale left a transaction"
@@ -79,12 +71,12 @@ undo2)
   shop_setup 'CRT approve
 CARTDIGI approve network=PIX'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90","requisicao_2":"PIX","valor_2":"14.10"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90","requisicao_2":"PIX","valor_2":"14.10"')
   shop_admin decision "{\"id\":$id,\"decision\":6}" >/dev/null
   shop_start_guardian
   shop_wait "status 8" 120 shop_status_is "$id" 8
-  expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
-  expect_eq "payments" 2 "$(shop_nsus | wc -l)"
+  shop_expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "payments" 2 "$(shop_nsus | wc -l)"
   for nsu in $(shop_nsus); do EXPECTED[$nsu]=undone; done
   assert_all_finished
   [ -n "$(cloud_texto "$id" 2)" ] || shop_fail "texto_2 empty for a two-payment sale"
@@ -104,7 +96,7 @@ CARTDIGI approve delay=6000'
     left_at=3
   fi
   shop_settings 2
-  id=$(add_request "$first")
+  id=$(shop_add_request "$first")
   shop_start_guardian
   shop_wait "the cut point" 90 reached "$id"
   old=$(shop_tefsync_pids)
@@ -116,7 +108,7 @@ CARTDIGI approve delay=6000'
   echo "tefsync restarted $((SECONDS - cut_at)) s after the cut"
   ls "$SHOP/shop/ping" | grep -q '^Restart_em_[0-9]\{8\}_[0-9]\{6\}\.txt$' || shop_fail "no restart record"
   first_nsus=$(shop_nsus)
-  id2=$(add_request '"requisicao_1":"CRT","valor_1":"3,00"')
+  id2=$(shop_add_request '"requisicao_1":"CRT","valor_1":"3,00"')
   shop_admin decision "{\"id\":$id2,\"decision\":7}" >/dev/null
   shop_wait "the next request's status 8" 120 shop_status_is "$id2" 8
   for nsu in $first_nsus; do EXPECTED[$nsu]=undone; done
@@ -129,12 +121,12 @@ CARTDIGI approve delay=6000'
   next_crt=$(grep -n "^REQ"$'\t'"CRT" "$SHOP/journal.txt" | tail -1 | cut -d: -f1)
   [ "$last_undo" -lt "$next_crt" ] || shop_fail "undo came after the next sale started"
   # The cloud is told nothing more of the cut request.
-  expect_eq "first request status" "$left_at" "$(shop_status "$id")"
+  shop_expect_eq "first request status" "$left_at" "$(shop_status "$id")"
   ;;
 faults)
   shop_setup 'CRT approve'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   shop_admin decision "{\"id\":$id,\"decision\":7,\"after\":1}" >/dev/null
   shop_admin fault '{"kind":"delay","endpoint":"get","count":1,"delay_ms":4000}' >/dev/null
   shop_admin fault '{"kind":"notjson","endpoint":"status","count":1}' >/dev/null
@@ -148,7 +140,7 @@ faults)
     grep -qF "$line" "$SHOP/guard.txt" || shop_fail "log line missing: $line"
   done
   # A failed report is not sent again.
-  expect_eq "status-1 reports" 1 "$(shop_reported "$id" | grep -cx 1)"
+  shop_expect_eq "status-1 reports" 1 "$(shop_reported "$id" | grep -cx 1)"
   EXPECTED[$(shop_nsus)]=confirmed
   assert_all_finished
   ;;
@@ -164,7 +156,7 @@ settings)
   wait $pid || shop_fail "exit status $? after SIGTERM"
   # A file edited by hand: comments, blank lines, other letter case, quotes, a duplicate key,
   # "sim" in lower case (off).
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
   printf '; edited by hand\r\n\r\n[conf]\r\n  urlbase = "%s"  \r\ntoken_velantra=%s\r\nIDVELANTRA = 9\r\nidvelantra=1\r\nchkTefSitef=sim\r\ntimerapi=abc\r\n' \
     "$SHOP_URL" "$SHOP_TOKEN" >"$SHOP/shop/configAPI_TEF.ini"
   "$SHOP/shop/$SHOP_EXE" >"$SHOP/out.txt" 2>"$SHOP/err.txt" &
@@ -172,7 +164,7 @@ settings)
   SHOP_PIDS+=($pid)
   shop_wait "status 2" 30 shop_status_is "$id" 2
   grep -qF "| Gerenciador SITEF | Nao configurado" "$SHOP/out.txt" || shop_fail "no 'Nao configurado' line"
-  expect_eq "statuses" "1 2" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "statuses" "1 2" "$(shop_reported "$id" | xargs)"
   kill -TERM $pid
   wait $pid || shop_fail "exit status $? after SIGTERM"
   [ -z "$(shop_nsus)" ] || shop_fail "a sale ran with TEF Sitef off"

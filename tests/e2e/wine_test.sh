@@ -25,8 +25,6 @@ SHOP_EXE=tefsync.exe
 . "$(dirname "$0")/harness.sh"
 BIN=$LINUX_BIN
 
-expect_eq() { [ "$2" = "$3" ] || shop_fail "$1: expected [$2], got [$3]"; }
-
 # Folders of this run inside the prefix: the shop at C:\loja-N\, the manager on C:\CLIENT.
 wine_setup() {
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
@@ -53,7 +51,6 @@ start_tefsync() {
   SHOP_PIDS+=($TEFSYNC_PID)
 }
 
-add_request() { shop_admin add "{\"user_id\":1,\"empresa_id\":9,\"numero\":1057,\"status\":1,$1}" | jq -r .id; }
 req_raw() { shop_journal REQ | awk -F'\t' -v op="$1" -v n="${2:-1}" '$2 == op && ++k == n { print $6 }'; }
 text_field() {
   printf '%s' "$1" | awk -v c="$2 = " 'BEGIN { RS = "\\\\r\\\\n" } index($0, c) == 1 { print substr($0, length(c) + 1); exit }'
@@ -103,40 +100,40 @@ sale)
   shop_start_stand_ins "$DRIVE_C" 'CRT approve receipt=3 msg="Transação aprovada"
 CRT approve receipt=2'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"25.90","requisicao_2":"CRT","valor_2":"4,10"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90","requisicao_2":"CRT","valor_2":"4,10"')
   shop_admin decision "{\"id\":$id,\"decision\":7}" >/dev/null
   start_tefsync
   shop_wait "status 8" 120 shop_status_is "$id" 8
-  expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
   crt=$(req_raw CRT)
   crt_id=$(text_field "$crt" 001-000)
-  expect_eq "first CRT request" \
+  shop_expect_eq "first CRT request" \
     "000-000 = CRT\r\n001-000 = $crt_id\r\n002-000 = 1057\r\n003-000 = 2590\r\n565-008 = 1=12.345.678/0001-90;2=52718094000236\r\n999-999 = 0\r\n" \
     "$crt"
   [ "$(shop_nsus | wc -l)" = 2 ] || shop_fail "expected two approved payments: $(shop_nsus | xargs)"
-  for nsu in $(shop_nsus); do expect_eq "payment $nsu" confirmed "$(shop_txn_state "$nsu")"; done
+  for nsu in $(shop_nsus); do shop_expect_eq "payment $nsu" confirmed "$(shop_txn_state "$nsu")"; done
   ;;
 powercut)
   wine_setup
   shop_start_stand_ins "$DRIVE_C" 'CRT approve
 CRT approve'
   shop_settings 2
-  id=$(add_request '"requisicao_1":"CRT","valor_1":"12.00"')
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"12.00"')
   start_tefsync
   shop_wait "status 5" 120 shop_status_is "$id" 5
   sleep 2
   kill -KILL "$TEFSYNC_PID"
   "$WINESERVER" -k 2>/dev/null || true  # every Windows process of the prefix: the power is gone
   nsu=$(shop_nsus)
-  expect_eq "cut in the decision wait" pending "$(shop_txn_state "$nsu")"
-  id2=$(add_request '"requisicao_1":"CRT","valor_1":"3.00"')
+  shop_expect_eq "cut in the decision wait" pending "$(shop_txn_state "$nsu")"
+  id2=$(shop_add_request '"requisicao_1":"CRT","valor_1":"3.00"')
   shop_admin decision "{\"id\":$id2,\"decision\":7}" >/dev/null
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
   start_tefsync
   shop_wait "status 8 of the next request" 180 shop_status_is "$id2" 8
-  expect_eq "the cut sale" undone "$(shop_txn_state "$nsu")"
+  shop_expect_eq "the cut sale" undone "$(shop_txn_state "$nsu")"
   first_crt=$(shop_journal REQ | awk -F'\t' '$2 == "CRT" { n++ } $2 == "NCN" && !ncn { ncn = n } END { print ncn }')
-  expect_eq "undone before the next sale's CRT" 1 "$first_crt"
+  shop_expect_eq "undone before the next sale's CRT" 1 "$first_crt"
   ;;
 guardian)
   wine_setup
