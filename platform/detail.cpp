@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/http.h"
+
 namespace plat::detail {
 
 bool isSep(char c) {
@@ -35,6 +37,11 @@ std::string trimBlanks(const std::string& s) {
 std::string baseName(std::string_view path, std::string_view separators) {
   const auto cut = path.find_last_of(separators);
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+void checkRequest(const std::string& method, const std::string& url) {
+  if (method != "GET" && method != "POST") throw HttpError("Unsupported HTTP method " + method);
+  if (url.empty()) throw HttpError("Empty URL");
 }
 
 std::string mapBelow(const std::string& base, std::string_view rest, char sep,

@@ -34,6 +34,9 @@ using NameOnDisk = std::function<std::string(const std::string& folder, const st
 std::string mapBelow(const std::string& base, std::string_view rest, char sep,
                      const NameOnDisk& onDisk = {});
 
+// Throws HttpError for a request no client sends: a method other than GET and POST, or no URL.
+void checkRequest(const std::string& method, const std::string& url);
+
 // The bytes of a copy's source; a failure to read them is the copy's FileError.
 std::string readForCopy(std::string_view from, std::string_view to);
 
