@@ -1,10 +1,42 @@
 #include <string>
 
+#include "platform/detail.h"
 #include "platform/fs.h"
 
 namespace plat {
 
 namespace {
+
+std::string causeText(detail::Cause cause) {
+  using detail::Cause;
+  switch (cause) {
+    case Cause::NotFound:
+      return "o arquivo ou a pasta não existe";
+    case Cause::FolderNotFound:
+      return "a pasta não existe";
+    case Cause::NotAFolder:
+      return "uma parte do caminho não é uma pasta";
+    case Cause::AccessDenied:
+      return "acesso negado";
+    case Cause::IsAFolder:
+      return "o caminho é uma pasta";
+    case Cause::DiskFull:
+      return "disco cheio";
+    case Cause::ReadOnly:
+      return "disco somente para leitura";
+    case Cause::AlreadyExists:
+      return "o arquivo já existe";
+    case Cause::InUse:
+      return "o arquivo está em uso";
+    case Cause::NameTooLong:
+      return "nome longo demais";
+    case Cause::DiskIo:
+      return "erro de entrada e saída no disco";
+    case Cause::BadName:
+      return "nome de arquivo inválido";
+  }
+  return {};
+}
 
 std::string wording(FileAction action, const std::string& path, int systemError,
                     const std::string& target) {
@@ -30,6 +62,11 @@ std::string wording(FileAction action, const std::string& path, int systemError,
 }
 
 }  // namespace
+
+std::string systemErrorText(int err) {
+  if (const auto cause = detail::causeOf(err)) return causeText(*cause);
+  return "erro do sistema " + std::to_string(err);
+}
 
 FileError::FileError(FileAction action, std::string path, int systemError, std::string target)
     : std::runtime_error(wording(action, path, systemError, target)),

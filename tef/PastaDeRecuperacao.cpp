@@ -1,5 +1,6 @@
 #include "tef/PastaDeRecuperacao.h"
 
+#include "common/record_line.h"
 #include "platform/encoding.h"
 #include "platform/fs.h"
 
@@ -8,17 +9,6 @@ namespace tef {
 namespace {
 
 const char* const kCRLF = "\r\n";
-
-std::vector<std::string> separa(const std::string& linha, char sep) {
-  std::vector<std::string> partes(1);
-  for (char c : linha) {
-    if (c == sep)
-      partes.emplace_back();
-    else
-      partes.back() += c;
-  }
-  return partes;
-}
 
 }  // namespace
 
@@ -241,7 +231,7 @@ std::vector<Finalizacao> PastaDeRecuperacao::registro() const {
   std::vector<Finalizacao> out;
   if (!plat::fileExists(Registro())) return out;
   for (const auto& l : linhasDoTexto(le(Registro()))) {
-    auto p = separa(l, '\t');
+    auto p = zkt::splitOn(l, '\t');
     if (p.size() < 6) continue;
     // The network name is last: it may itself hold a tab.
     std::string rede = p[5];

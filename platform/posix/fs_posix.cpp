@@ -9,16 +9,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "platform/encoding.h"
+#include "platform/detail.h"
 #include "platform/fs.h"
 
 namespace plat {
 
 namespace {
+
+using detail::asciiLower;
+using detail::beforeChange;
 
 std::string envOr(const char* name) {
   const char* v = std::getenv(name);
@@ -40,21 +42,6 @@ std::string homeFolder() {
       result->pw_dir)
     return result->pw_dir;
   return "/";
-}
-
-char asciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-  return true;
-}
-
-bool isSep(char c) {
-  return c == '\\' || c == '/';
 }
 
 bool statPath(const std::string& p, struct stat& st) {
@@ -92,22 +79,13 @@ std::string resolveComponent(const std::string& dir, const std::string& name) {
   while (dirent* e = ::readdir(d)) {
     const std::string_view entry(e->d_name);
     if (entry == "." || entry == "..") continue;
-    if (equalsNoCase(entry, name) && (!found || entry < best)) {
+    if (detail::equalsNoCase(entry, name) && (!found || entry < best)) {
       best = entry;
       found = true;
     }
   }
   ::closedir(d);
   return found ? best : name;
-}
-
-std::function<void()>& opHook() {
-  static std::function<void()> hook;
-  return hook;
-}
-
-void beforeChange() {
-  if (opHook()) opHook()();
 }
 
 std::string np(std::string_view path) {
@@ -177,18 +155,13 @@ void syncFolder(const std::string& dir) {
   if (fd.ok()) ::fsync(fd.get());
 }
 
-std::string baseName(std::string_view path) {
-  const auto cut = path.find_last_of("\\/");
-  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
-}
-
 // A fresh name beside the target (nobody owns that folder's leftovers).
 std::string stagingBeside(const std::string& target) {
   static std::atomic<unsigned> counter{0};
   const auto slash = target.find_last_of('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  return dir + "." + baseName(target) + ".tmp" + std::to_string(::getpid()) + "_" +
-         std::to_string(counter.fetch_add(1));
+  return dir + "." + detail::baseName(target, detail::kAnySeparator) + ".tmp" +
+         std::to_string(::getpid()) + "_" + std::to_string(counter.fetch_add(1));
 }
 
 // Writes bytes to a staging file (a fresh one beside target, or the fixed one in stagingDir)
@@ -238,43 +211,15 @@ std::string driveCFolder() {
   return stripTrailingSlashes(homeFolder()) + "/.wine/drive_c";
 }
 
-bool isWindowsPath(std::string_view path) {
-  if (path.size() < 2 || path[1] != ':') return false;
-  const char c = path[0];
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 std::string nativePath(std::string_view path) {
   // The system's calls see a path up to its first NUL; map only that, or a ".." behind the
   // NUL would survive the mapping and climb out of the drive.
   path = path.substr(0, path.find('\0'));
   if (!isWindowsPath(path)) return std::string(path);
-  const std::string base = driveFolder(path[0]);
-  std::vector<std::string> parts;
-  std::string current = base;
-  const std::string_view rest = path.substr(2);
-  size_t i = 0;
-  while (i < rest.size()) {
-    while (i < rest.size() && isSep(rest[i])) ++i;
-    size_t j = i;
-    while (j < rest.size() && !isSep(rest[j])) ++j;
-    const std::string comp(rest.substr(i, j - i));
-    i = j;
-    if (comp.empty() || comp == ".") continue;
-    if (comp == "..") {
-      if (!parts.empty()) parts.pop_back();  // never above the drive's root
-    } else {
-      const std::string dir = [&] {
-        std::string d = base;
-        for (const auto& p : parts) d += "/" + p;
-        return d;
-      }();
-      parts.push_back(nativeDirExists(dir) ? resolveComponent(dir, comp) : comp);
-    }
-  }
-  for (const auto& p : parts) current += "/" + p;
-  if (!rest.empty() && isSep(rest.back())) current += "/";
-  return current;
+  return detail::mapBelow(driveFolder(path[0]), path.substr(2), '/',
+                          [](const std::string& dir, const std::string& name) {
+                            return nativeDirExists(dir) ? resolveComponent(dir, name) : name;
+                          });
 }
 
 char separator() {
@@ -331,12 +276,7 @@ void copyFile(std::string_view from, std::string_view to) {
 }
 
 void copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir) {
-  std::string bytes;
-  try {
-    bytes = readBytes(from);
-  } catch (const FileError& e) {
-    throw FileError(FileAction::Copy, std::string(from), e.systemError(), std::string(to));
-  }
+  const std::string bytes = detail::readForCopy(from, to);
   replaceAtomically(to, np(to), bytes, false, stagingDir, FileAction::Copy, from);
 }
 
@@ -386,23 +326,9 @@ void writeBytes(std::string_view path, std::string_view bytes) {
   if (err) throw FileError(FileAction::Write, std::string(path), err);
 }
 
-std::string stagingFileFor(std::string_view target, std::string_view stagingDir) {
-  std::string dir(stagingDir);
-  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-  return dir + "." + baseName(target) + ".tmp";
-}
-
 void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly,
                       std::string_view stagingDir) {
   replaceAtomically(path, np(path), bytes, ownerOnly, stagingDir);
-}
-
-std::string readText(std::string_view path) {
-  return cp1252ToUtf8(readBytes(path));
-}
-
-void writeText(std::string_view path, std::string_view utf8) {
-  writeBytes(path, utf8ToCp1252(utf8));
 }
 
 int64_t fileTime(std::string_view path) {
@@ -428,37 +354,33 @@ bool setFileAttributes(std::string_view path, int attributes) {
   return ::chmod(np(path).c_str(), static_cast<mode_t>(attributes) & 07777) == 0;
 }
 
-void setFsOpHook(std::function<void()> hook) {
-  opHook() = std::move(hook);
-}
-
-std::string systemErrorText(int err) {
+std::optional<detail::Cause> detail::causeOf(int err) {
   switch (err) {
     case ENOENT:
-      return "o arquivo ou a pasta não existe";
+      return Cause::NotFound;
     case ENOTDIR:
-      return "uma parte do caminho não é uma pasta";
+      return Cause::NotAFolder;
     case EACCES:
     case EPERM:
-      return "acesso negado";
+      return Cause::AccessDenied;
     case EISDIR:
-      return "o caminho é uma pasta";
+      return Cause::IsAFolder;
     case ENOSPC:
     case EDQUOT:
-      return "disco cheio";
+      return Cause::DiskFull;
     case EROFS:
-      return "disco somente para leitura";
+      return Cause::ReadOnly;
     case EEXIST:
-      return "o arquivo já existe";
+      return Cause::AlreadyExists;
     case EBUSY:
     case ETXTBSY:
-      return "o arquivo está em uso";
+      return Cause::InUse;
     case ENAMETOOLONG:
-      return "nome longo demais";
+      return Cause::NameTooLong;
     case EIO:
-      return "erro de entrada e saída no disco";
+      return Cause::DiskIo;
     default:
-      return "erro do sistema " + std::to_string(err);
+      return std::nullopt;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/detail.h"
 #include "platform/http.h"
 
 namespace plat {
@@ -52,8 +53,7 @@ class CurlClient final : public HttpClient {
 
   HttpResponse send(const std::string& method, const std::string& url, const HttpHeaders& headers,
                     const std::string& body, long timeoutMs) override {
-    if (method != "GET" && method != "POST") throw HttpError("Unsupported HTTP method " + method);
-    if (url.empty()) throw HttpError("Empty URL");
+    detail::checkRequest(method, url);
 
     CurlSlist headerList;
     for (const auto& [name, value] : headers) headerList.add(name + ": " + value);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/detail.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -22,27 +23,12 @@ extern char** environ;
 namespace plat {
 namespace {
 
-std::string upperAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && upperAscii(a) == upperAscii(b);
-}
-
-std::string trimBlanks(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  const auto last = s.find_last_not_of(" \t");
-  return s.substr(first, last - first + 1);
-}
+using detail::equalsNoCase;
+using detail::trimBlanks;
+using detail::upperAscii;
 
 std::string baseName(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return detail::baseName(path, detail::kPosixSeparator);
 }
 
 std::vector<pid_t> listPids() {
@@ -117,7 +103,7 @@ bool killProcesses(const std::string& name) {
     const auto exe = executableOf(pid);
     if (!exe || !isRunning(pid)) continue;
     const std::string candidate = wholePath ? *exe : baseName(*exe);
-    if (!equalsIgnoringCase(candidate, name)) continue;
+    if (!equalsNoCase(candidate, name)) continue;
     if (kill(pid, SIGKILL) == 0) ended = true;
   }
   return ended;
@@ -158,7 +144,7 @@ std::string findInFolder(const std::string& folder, const std::string& name) {
   std::vector<std::string> matches;
   if (DIR* dir = opendir(folder.empty() ? "." : folder.c_str())) {
     while (dirent* entry = readdir(dir)) {
-      if (equalsIgnoringCase(entry->d_name, name) && isFile(folder + entry->d_name))
+      if (equalsNoCase(entry->d_name, name) && isFile(folder + entry->d_name))
         matches.emplace_back(entry->d_name);
     }
     closedir(dir);

@@ -5,16 +5,18 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/clock.h"
-#include "platform/encoding.h"
+#include "platform/detail.h"
 #include "platform/fs.h"
 #include "platform/win32/wide.h"
 
 namespace plat {
 
 namespace {
+
+using detail::beforeChange;
+using detail::isSep;
 
 // Another program (the manager, an antivirus) may hold a file open for a moment: a
 // sharing violation is retried this many times, kSharingPauseMs apart, before it is an error.
@@ -23,10 +25,6 @@ constexpr int64_t kSharingPauseMs = 50;
 
 // ERROR_DIRECTORY_NOT_SUPPORTED, which mingw's headers lack.
 constexpr DWORD kIsAFolder = 336;
-
-bool isSep(char c) {
-  return c == '\\' || c == '/';
-}
 
 std::string stripTrailingSeps(std::string p) {
   while (p.size() > 1 && isSep(p.back()) && !(p.size() == 3 && p[1] == ':')) p.pop_back();
@@ -46,15 +44,6 @@ DWORD withRetry(const std::function<bool()>& op) {
     if (!sharingViolation(err) || attempt >= kSharingRetries) return err;
     clock().sleepMs(kSharingPauseMs);
   }
-}
-
-std::function<void()>& opHook() {
-  static std::function<void()> hook;
-  return hook;
-}
-
-void beforeChange() {
-  if (opHook()) opHook()();
 }
 
 std::wstring wp(std::string_view path) {
@@ -109,8 +98,7 @@ std::string folderOf(const std::string& p) {
 // stagingDir that its owner can clear after a cut.
 std::string stagingName(const std::string& target, const std::string& stagingDir) {
   static std::atomic<unsigned> counter{0};
-  const auto sep = target.find_last_of("\\/");
-  const std::string base = sep == std::string::npos ? target : target.substr(sep + 1);
+  const std::string base = detail::baseName(target, detail::kAnySeparator);
   if (!stagingDir.empty()) return stripTrailingSeps(stagingDir) + "\\." + base + ".tmp";
   return folderOf(target) + "." + base + ".tmp" + std::to_string(::GetCurrentProcessId()) + "_" +
          std::to_string(counter.fetch_add(1));
@@ -178,12 +166,6 @@ std::string driveCFolder() {
   return v.empty() ? std::string("C:\\") : stripTrailingSeps(v);
 }
 
-bool isWindowsPath(std::string_view path) {
-  if (path.size() < 2 || path[1] != ':') return false;
-  const char c = path[0];
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 std::string nativePath(std::string_view path) {
   // The system's calls see a path up to its first NUL.
   path = path.substr(0, path.find('\0'));
@@ -191,26 +173,7 @@ std::string nativePath(std::string_view path) {
   const std::string base = win::env("TEFSYNC_DRIVE_C");
   if (base.empty()) return std::string(path);
   // C: maps onto the stand-in folder; ".." never climbs above it.
-  std::vector<std::string> parts;
-  const std::string_view rest = path.substr(2);
-  size_t i = 0;
-  while (i < rest.size()) {
-    while (i < rest.size() && isSep(rest[i])) ++i;
-    size_t j = i;
-    while (j < rest.size() && !isSep(rest[j])) ++j;
-    const std::string comp(rest.substr(i, j - i));
-    i = j;
-    if (comp.empty() || comp == ".") continue;
-    if (comp == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else {
-      parts.push_back(comp);
-    }
-  }
-  std::string out = stripTrailingSeps(base);
-  for (const auto& p : parts) out += "\\" + p;
-  if (!rest.empty() && isSep(rest.back())) out += "\\";
-  return out;
+  return detail::mapBelow(stripTrailingSeps(base), path.substr(2), '\\');
 }
 
 char separator() {
@@ -255,12 +218,7 @@ void copyFile(std::string_view from, std::string_view to) {
 }
 
 void copyFileAtomic(std::string_view from, std::string_view to, std::string_view stagingDir) {
-  std::string bytes;
-  try {
-    bytes = readBytes(from);
-  } catch (const FileError& e) {
-    throw FileError(FileAction::Copy, std::string(from), e.systemError(), std::string(to));
-  }
+  const std::string bytes = detail::readForCopy(from, to);
   beforeChange();
   const DWORD err = replaceAtomically(nativePath(to), bytes,
                                       stagingDir.empty() ? std::string() : nativePath(stagingDir));
@@ -317,14 +275,6 @@ void writeBytes(std::string_view path, std::string_view bytes) {
   if (err) throw FileError(FileAction::Write, std::string(path), static_cast<int>(err));
 }
 
-std::string stagingFileFor(std::string_view target, std::string_view stagingDir) {
-  const auto cut = target.find_last_of("\\/");
-  std::string dir(stagingDir);
-  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-  return dir + "." + std::string(cut == std::string_view::npos ? target : target.substr(cut + 1)) +
-         ".tmp";
-}
-
 void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerOnly,
                       std::string_view stagingDir) {
   // A file in the program's folder takes that folder's permissions on Windows.
@@ -333,14 +283,6 @@ void writeBytesAtomic(std::string_view path, std::string_view bytes, bool ownerO
   const DWORD err = replaceAtomically(nativePath(path), bytes,
                                       stagingDir.empty() ? std::string() : nativePath(stagingDir));
   if (err) throw FileError(FileAction::Write, std::string(path), static_cast<int>(err));
-}
-
-std::string readText(std::string_view path) {
-  return cp1252ToUtf8(readBytes(path));
-}
-
-void writeText(std::string_view path, std::string_view utf8) {
-  writeBytes(path, utf8ToCp1252(utf8));
 }
 
 int64_t fileTime(std::string_view path) {
@@ -368,39 +310,35 @@ bool setFileAttributes(std::string_view path, int attributes) {
   return ::SetFileAttributesW(wp(path).c_str(), static_cast<DWORD>(attributes)) != 0;
 }
 
-void setFsOpHook(std::function<void()> hook) {
-  opHook() = std::move(hook);
-}
-
-std::string systemErrorText(int err) {
+std::optional<detail::Cause> detail::causeOf(int err) {
   switch (static_cast<DWORD>(err)) {
     case ERROR_FILE_NOT_FOUND:
-      return "o arquivo ou a pasta não existe";
+      return Cause::NotFound;
     case ERROR_PATH_NOT_FOUND:
-      return "a pasta não existe";
+      return Cause::FolderNotFound;
     case ERROR_DIRECTORY:
-      return "uma parte do caminho não é uma pasta";
+      return Cause::NotAFolder;
     case ERROR_ACCESS_DENIED:
-      return "acesso negado";
+      return Cause::AccessDenied;
     case kIsAFolder:
-      return "o caminho é uma pasta";
+      return Cause::IsAFolder;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-      return "disco cheio";
+      return Cause::DiskFull;
     case ERROR_WRITE_PROTECT:
-      return "disco somente para leitura";
+      return Cause::ReadOnly;
     case ERROR_FILE_EXISTS:
     case ERROR_ALREADY_EXISTS:
-      return "o arquivo já existe";
+      return Cause::AlreadyExists;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      return "o arquivo está em uso";
+      return Cause::InUse;
     case ERROR_FILENAME_EXCED_RANGE:
-      return "nome longo demais";
+      return Cause::NameTooLong;
     case ERROR_INVALID_NAME:
-      return "nome de arquivo inválido";
+      return Cause::BadName;
     default:
-      return "erro do sistema " + std::to_string(err);
+      return std::nullopt;
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/detail.h"
 #include "platform/http.h"
 #include "platform/win32/http_winhttp.h"
 #include "platform/win32/wide.h"
@@ -162,8 +163,7 @@ class WinHttpClient final : public HttpClient {
 
   HttpResponse send(const std::string& method, const std::string& url, const HttpHeaders& headers,
                     const std::string& body, long timeoutMs) override {
-    if (method != "GET" && method != "POST") throw HttpError("Unsupported HTTP method " + method);
-    if (url.empty()) throw HttpError("Empty URL");
+    detail::checkRequest(method, url);
     const Target t = crack(url);
     DWORD secureFlags = 0;
     const auto fail = [&]() -> void {

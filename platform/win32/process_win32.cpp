@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/detail.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "platform/win32/wide.h"
@@ -14,22 +15,11 @@
 namespace plat {
 namespace {
 
-std::string upperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-std::string trimBlanks(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  const auto last = s.find_last_not_of(" \t");
-  return s.substr(first, last - first + 1);
-}
+using detail::trimBlanks;
+using detail::upperAscii;
 
 std::string baseName(const std::string& path) {
-  const auto sep = path.find_last_of("\\/");
-  return sep == std::string::npos ? path : path.substr(sep + 1);
+  return detail::baseName(path, detail::kAnySeparator);
 }
 
 struct Entry {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <utility>
 
+#include "common/record_line.h"
 #include "platform/fs.h"
 
 namespace tefsync {
@@ -12,68 +13,6 @@ namespace {
 // First line of the file: names the format, so a stranger's file is not taken for ours.
 const char* const kCabecalho = "tefsync requisicoes 1";
 
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-bool unescape(const std::string& s, std::string& out) {
-  out.clear();
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\') {
-      out += s[i];
-      continue;
-    }
-    if (++i == s.size()) return false;
-    switch (s[i]) {
-      case '\\':
-        out += '\\';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      default:
-        return false;
-    }
-  }
-  return true;
-}
-
-std::vector<std::string> split(const std::string& line, char sep) {
-  std::vector<std::string> out(1);
-  for (char c : line) {
-    if (c == sep)
-      out.emplace_back();
-    else
-      out.back() += c;
-  }
-  return out;
-}
-
 template <typename T>
 bool number(const std::string& s, T& value) {
   const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
@@ -81,12 +20,12 @@ bool number(const std::string& s, T& value) {
 }
 
 bool parseEntry(const std::string& line, TakenRequests::Entry& e) {
-  const std::vector<std::string> f = split(line, '\t');
+  const std::vector<std::string> f = zkt::splitOn(line, '\t');
   if (f.size() != 6 || !number(f[0], e.id) || !number(f[1], e.status)) return false;
   if (f[2] != "0" && f[2] != "1") return false;
   e.approved = f[2] == "1";
   for (size_t i = 0; i < 3; ++i) {
-    if (!unescape(f[3 + i], e.texts[i])) return false;
+    if (!zkt::unescapeField(f[3 + i], e.texts[i])) return false;
   }
   return true;
 }
@@ -106,7 +45,7 @@ void TakenRequests::load() {
     } catch (const plat::FileError& e) {
       throw TakenRequestsError(e.what());
     }
-    const std::vector<std::string> lines = split(bytes, '\n');
+    const std::vector<std::string> lines = zkt::splitOn(bytes, '\n');
     // A complete file ends with a line break: the last piece is empty.
     if (lines.empty() || lines[0] != kCabecalho || !lines.back().empty())
       throw TakenRequestsError("Arquivo " + path_ + " nao e um registro de requisicoes valido");
@@ -143,7 +82,7 @@ void TakenRequests::record(Entry entry) {
   for (const Entry& e : next) {
     bytes +=
         std::to_string(e.id) + "\t" + std::to_string(e.status) + "\t" + (e.approved ? "1" : "0");
-    for (const std::string& t : e.texts) bytes += "\t" + escape(t);
+    for (const std::string& t : e.texts) bytes += "\t" + zkt::escapeField(t);
     bytes += "\n";
   }
   // The TEF texts carry card data: owner only, like the settings file.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -238,6 +239,53 @@ TEST_F(FsTest, FailuresAreWordedOnceWithThePathAndTheCause) {
         EXPECT_EQ(m.find(english), std::string::npos) << m;
     }
   }
+}
+
+// Each system error the operator may meet has its own words, the same on both systems.
+TEST(SystemErrorText, NamesEachCauseInPortuguese) {
+  struct Case {
+    int code;
+    const char* text;
+  };
+#ifndef _WIN32
+  const Case cases[] = {
+      {ENOENT, "o arquivo ou a pasta não existe"},
+      {ENOTDIR, "uma parte do caminho não é uma pasta"},
+      {EACCES, "acesso negado"},
+      {EPERM, "acesso negado"},
+      {EISDIR, "o caminho é uma pasta"},
+      {ENOSPC, "disco cheio"},
+      {EDQUOT, "disco cheio"},
+      {EROFS, "disco somente para leitura"},
+      {EEXIST, "o arquivo já existe"},
+      {EBUSY, "o arquivo está em uso"},
+      {ETXTBSY, "o arquivo está em uso"},
+      {ENAMETOOLONG, "nome longo demais"},
+      {EIO, "erro de entrada e saída no disco"},
+      {EXDEV, "erro do sistema 18"},
+  };
+#else
+  // The codes GetLastError gives, by number.
+  const Case cases[] = {
+      {2, "o arquivo ou a pasta não existe"},         // ERROR_FILE_NOT_FOUND
+      {3, "a pasta não existe"},                      // ERROR_PATH_NOT_FOUND
+      {267, "uma parte do caminho não é uma pasta"},  // ERROR_DIRECTORY
+      {5, "acesso negado"},                           // ERROR_ACCESS_DENIED
+      {336, "o caminho é uma pasta"},                 // ERROR_DIRECTORY_NOT_SUPPORTED
+      {112, "disco cheio"},                           // ERROR_DISK_FULL
+      {39, "disco cheio"},                            // ERROR_HANDLE_DISK_FULL
+      {19, "disco somente para leitura"},             // ERROR_WRITE_PROTECT
+      {80, "o arquivo já existe"},                    // ERROR_FILE_EXISTS
+      {183, "o arquivo já existe"},                   // ERROR_ALREADY_EXISTS
+      {32, "o arquivo está em uso"},                  // ERROR_SHARING_VIOLATION
+      {33, "o arquivo está em uso"},                  // ERROR_LOCK_VIOLATION
+      {206, "nome longo demais"},                     // ERROR_FILENAME_EXCED_RANGE
+      {123, "nome de arquivo inválido"},              // ERROR_INVALID_NAME
+      {17, "erro do sistema 17"},                     // ERROR_NOT_SAME_DEVICE
+  };
+#endif
+  for (const auto& c : cases) EXPECT_EQ(plat::systemErrorText(c.code), c.text) << c.code;
+  EXPECT_EQ(plat::systemErrorText(-7), "erro do sistema -7");
 }
 
 TEST_F(FsTest, DeleteTestsExistenceFirst) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 
+#include "common/record_line.h"
 #include "platform/clock.h"
 #include "platform/encoding.h"
 #include "platform/fs.h"
@@ -20,55 +21,11 @@ bool isTransaction(const std::string& op) {
          kTransactionKinds.end();
 }
 
-std::string escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
+// Only the stand-in writes its files: a bad escape there is read as its character, not refused.
 std::string unescape(const std::string& s) {
   std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 1 < s.size()) {
-      const char n = s[++i];
-      out += n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-    } else {
-      out += s[i];
-    }
-  }
+  zkt::unescapeField(s, out);
   return out;
-}
-
-std::vector<std::string> split(const std::string& line, char sep) {
-  std::vector<std::string> parts;
-  std::string cur;
-  for (char c : line) {
-    if (c == sep) {
-      parts.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  parts.push_back(cur);
-  return parts;
 }
 
 // Fields of an exchange file by position, the way the engine reads them.
@@ -162,7 +119,7 @@ std::string scriptHelp() {
 std::vector<Rule> parseScript(const std::string& text) {
   std::vector<Rule> rules;
   int lineNo = 0;
-  for (std::string line : split(text, '\n')) {
+  for (std::string line : zkt::splitOn(text, '\n')) {
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const auto hash = line.find('#');
@@ -270,7 +227,7 @@ JournalView readJournal(const std::string& path) {
   for (;;) {
     const size_t end = text.find('\n', start);
     if (end == std::string::npos) break;  // a torn last line is not a record
-    const auto f = split(text.substr(start, end - start), '\t');
+    const auto f = zkt::splitOn(text.substr(start, end - start), '\t');
     start = end + 1;
     std::vector<std::string> v;
     for (const auto& x : f) v.push_back(unescape(x));
@@ -372,7 +329,7 @@ void Simulator::journal(const std::vector<std::string>& fields) {
   std::string line;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (i) line += '\t';
-    line += escape(fields[i]);
+    line += zkt::escapeField(fields[i]);
   }
   {
     std::ofstream out(journalPath_, std::ios::app | std::ios::binary);
@@ -497,8 +454,9 @@ void Simulator::handle(const std::string& requestBytes, const Rule& rule) {
 
 void Simulator::saveOwed() {
   std::string text;
-  for (const auto& e : events_) text += "EVT\t" + escape(e.path) + "\t" + escape(e.bytes) + "\n";
-  if (!opened_.empty()) text += "OPENED\t" + escape(opened_) + "\n";
+  for (const auto& e : events_)
+    text += "EVT\t" + zkt::escapeField(e.path) + "\t" + zkt::escapeField(e.bytes) + "\n";
+  if (!opened_.empty()) text += "OPENED\t" + zkt::escapeField(opened_) + "\n";
   if (text == owed_) return;
   owed_ = text;
   if (text.empty())
@@ -516,8 +474,8 @@ void Simulator::deliverOwed() {
   if (!plat::fileExists(owedPath())) return;
   const std::string text = plat::readBytes(owedPath());
   const std::string reqPath = reqDir_ + "/INTPOS.001";
-  for (const auto& line : split(text, '\n')) {
-    const auto f = split(line, '\t');
+  for (const auto& line : zkt::splitOn(text, '\n')) {
+    const auto f = zkt::splitOn(line, '\t');
     if (f[0] == "EVT" && f.size() == 3) plat::writeBytesAtomic(unescape(f[1]), unescape(f[2]));
     if (f[0] == "OPENED" && f.size() == 2 && plat::fileExists(reqPath) &&
         plat::readBytes(reqPath) == unescape(f[1]))
