@@ -248,4 +248,17 @@ std::optional<Finalizacao> PastaDeRecuperacao::finalizadaComo(const Finalizacao&
   return std::nullopt;
 }
 
+std::vector<Finalizacao> PastaDeRecuperacao::transacoesPendentes() const {
+  std::vector<Finalizacao> out;
+  std::vector<std::string> arquivos = {RespostaGuardada(), Resposta()};
+  for (const char* n : {"1", "2", "3"}) arquivos.push_back(Pagamento(n));
+  for (const std::string& a : arquivos) {
+    if (!plat::fileExists(a)) continue;
+    const std::string t = le(a);
+    out.push_back({"", campoDoTexto(t, "001"), campoDoTexto(t, "002"), campoDoTexto(t, "012"),
+                   campoDoTexto(t, "027"), campoDoTexto(t, "010")});
+  }
+  return out;
+}
+
 }  // namespace tef

@@ -19,6 +19,8 @@
 //   Multi\INTPOS.00n   Payment n of a sale of several payments, approved and not finished.
 //   INTPOS.AT1..AT9    An approved answer that arrived after its sale had given up on it (a
 //                      very late approval). Always undone.
+//   tefsync.lock       Not a recovery file: held open, locked, by the one synchronizer that
+//                      works on these folders; its content means nothing.
 //   Finalizadas.zkt    The record of finished transactions: one tab-separated line (operation,
 //   identifier, coupon, NSU, 027-000, network) per
 //                      acknowledged CNF or NCN, the newest last. Never deleted.
@@ -55,6 +57,13 @@
 //      folders. The staging file has a fixed name ("." + target name + ".tmp"); one a cut left
 //      is never needed (the old file is whole) and the recovery deletes it at its start and
 //      at its end.
+//
+// A SALE A CLOUD REQUEST STANDS BEHIND
+//
+//   The marker alone decides only for sales nobody else decides on (the administrative
+//   command). For a sale whose request the cloud saw approved, the cloud decides: the service
+//   keeps these files untouched until the decision comes, then confirms by closing the sale
+//   (fechaVenda) before the recovery, or undoes through the recovery with the marker in place.
 //
 // INVARIANT
 //
@@ -146,6 +155,9 @@ class PastaDeRecuperacao {
 
   // The bytes of a recovery file; TefError when it cannot be read.
   std::string le(const std::string& arquivo) const;
+  // The transactions of the answers kept for finishing: the backup answer, the answer and
+  // the stored payments (operacao empty). What links a pending sale to its cloud request.
+  std::vector<Finalizacao> transacoesPendentes() const;
   // The acknowledged finish of this transaction, if any (its operacao is not compared).
   std::optional<Finalizacao> finalizadaComo(const Finalizacao& transacao) const;
 

@@ -91,3 +91,15 @@ void TakenRequests::record(Entry entry) {
 }
 
 }  // namespace tefsync
+
+namespace tefsync {
+
+std::vector<TakenRequests::Entry> TakenRequests::open() {
+  load();
+  std::vector<Entry> out;
+  for (const Entry& e : entries_)
+    if (isOpen(e)) out.push_back(e);
+  return out;
+}
+
+}  // namespace tefsync

@@ -98,6 +98,14 @@ void TfrmPrincipal::FormCreate() {
     plat::createDir(dir);
   frmTefSitef_XE_ = std::make_unique<tef::TfrmTefSitef_XE>();
   frmTEFSitef_ = std::make_unique<tef::TfrmTEFSitef>(*frmTefSitef_XE_, *frmTEFSelect_);
+  // Before anything of the engine's state is read: a second synchronizer on one manager would
+  // undo the first one's sales and sell its requests twice.
+  plat::FileLock::Result exclusivo{};
+  std::string porque;
+  exclusivo_ = plat::FileLock::tryTake(kArqExclusivo, exclusivo, porque);
+  if (exclusivo == plat::FileLock::Result::Held) throw SincronizadorEmExecucao();
+  if (exclusivo == plat::FileLock::Result::Failed)
+    throw std::runtime_error("O sincronizador não pode iniciar: " + porque);
   // The engine waits with plain pauses; the heartbeat is answered and an end request
   // honoured from them.
   frmTEFSitef_->idleHook = [this] {
@@ -110,6 +118,7 @@ void TfrmPrincipal::FormCreate() {
   taken_ = std::make_unique<TakenRequests>(
       (pasta == std::string::npos ? std::string() : env_.configFile.substr(0, pasta + 1)) +
       TakenRequests::kArquivo);
+  taken_->onLog = [this](const std::string& op, const std::string& m) { addList(op, m); };
 
   Habilita_inicial();
   uGetAPI = 0;
@@ -249,6 +258,11 @@ void TfrmPrincipal::SpeedButton1Click() {
     addList("ADm - Sitef");
     tef::TfrmTEFSitef& engine = *frmTEFSitef_;
     engine.cnpj_da_empresa = zkt::somenteNumeros(frmConfig_->edtCnpjTEf);
+    // Its recovery would undo a sale whose decision belongs to the cloud.
+    if (!taken_->open().empty()) {
+      addList("ADm - Sitef", kPedidoAberto);
+      throw std::runtime_error(kPedidoAberto);
+    }
     if (engine.VerificaGerenciadorPadrao() != 0) return;
     // Unfinished work would be refused silently: finish it first, as every cloud request
     // does, and tell the operator when it still cannot be finished.
@@ -284,9 +298,12 @@ void TfrmPrincipal::timerApiTimerBody() {
     int period = frmConfig_->timerApiValue();
     if (period < 1) period = TfrmConfig::kTimerApiPadrao;
     uGetAPI = now + period;
-    // Unfinished money is finished whatever else is wrong with the settings.
-    if (recuperacaoInicialPendente_) recuperacaoInicial();
-    if (!settingsError() && get_Status()) carryOutRequest();
+    // Unfinished money is finished whatever else is wrong with the settings; a request that
+    // is still open comes before any new one.
+    if (resumeOpenRequests()) {
+      if (recuperacaoInicialPendente_) recuperacaoInicial();
+      if (!settingsError() && get_Status()) carryOutRequest();
+    }
   }
   habilTimer("API", true);
 }
@@ -359,12 +376,123 @@ bool TfrmPrincipal::resendTakenOutcome() {
   return true;
 }
 
-void TfrmPrincipal::recordOutcome(int status) {
+void TfrmPrincipal::recordOutcome(int status, bool entregue) {
   // A status 4 report carries only the first text.
-  taken_->record({id_do_processo,
-                  status,
-                  approvalSeen_,
-                  {memoTef1, status == 4 ? "" : memoTef2, status == 4 ? "" : memoTef3}});
+  TakenRequests::Entry e{id_do_processo,
+                         status,
+                         approvalSeen_,
+                         {memoTef1, status == 4 ? "" : memoTef2, status == 4 ? "" : memoTef3}};
+  e.numero = nroCupom_in;
+  e.nsus = nsusVenda_;
+  e.entregue = entregue;
+  taken_->record(std::move(e));
+}
+
+bool TfrmPrincipal::record(int status, std::string& why, bool entregue) {
+  try {
+    recordOutcome(status, entregue);
+    return true;
+  } catch (const std::exception& e) {
+    why = scrub(e.what());
+    addList("Registro de requisicoes", why);
+    return false;
+  }
+}
+
+void TfrmPrincipal::reportFinal(int status) {
+  std::string why;
+  // Written before the report: a cut while it travels sends it again at the next start.
+  record(status, why, false);
+  Gravar_status_API(std::to_string(status));
+  if (envioOk_) record(status, why, true);
+}
+
+std::vector<std::string> TfrmPrincipal::saleNsus() const {
+  std::vector<std::string> out;
+  for (const std::string* t : {&memoTef1, &memoTef2, &memoTef3}) {
+    const std::string nsu = tef::campoDoTexto(*t, "012");
+    if (!nsu.empty()) out.push_back(nsu);
+  }
+  return out;
+}
+
+bool TfrmPrincipal::saleOf(const TakenRequests::Entry& e) {
+  const std::string cupom = std::to_string(e.numero);
+  for (const tef::Finalizacao& t : frmTEFSitef_->pasta().transacoesPendentes()) {
+    if (t.cupom == cupom) return true;
+    if (!t.nsu.empty() && std::find(e.nsus.begin(), e.nsus.end(), t.nsu) != e.nsus.end())
+      return true;
+  }
+  return false;
+}
+
+bool TfrmPrincipal::resumeOpenRequests() {
+  std::vector<TakenRequests::Entry> abertas;
+  try {
+    abertas = taken_->open();
+  } catch (const std::exception& e) {
+    // Without the record nobody can tell which requests were sold: none is taken.
+    addList("Registro de requisicoes", scrub(e.what()));
+    return false;
+  }
+  if (abertas.empty()) {
+    retomadaAvisada_ = false;
+    return true;
+  }
+  // The reports go where the settings say now, as a poll's would.
+  urlBase = frmConfig_->urlBase;
+  token_de_acesso = frmConfig_->token_velantra;
+  tef::TfrmTEFSitef& engine = *frmTEFSitef_;
+  for (const TakenRequests::Entry& e : abertas) {
+    id_do_processo = static_cast<int32_t>(e.id);
+    nroCupom_in = static_cast<int32_t>(e.numero);
+    nsusVenda_ = e.nsus;
+    approvalSeen_ = e.approved;
+    memoTef1 = e.texts[0];
+    memoTef2 = e.texts[1];
+    memoTef3 = e.texts[2];
+    const std::string pedido = "Pedido " + std::to_string(e.id);
+    if (e.status == 4 || e.status == 8) {
+      // Its report never reached the cloud.
+      addList("Retomada TEF", pedido + ": Sts " + std::to_string(e.status) + " reenviado");
+      reportFinal(e.status);
+      continue;
+    }
+    frmTEFSelect_->temTefSitef = true;
+    if (engine.VerificaGerenciadorPadrao() != 0) {
+      if (!retomadaAvisada_)
+        addList("Retomada TEF",
+                pedido + ": gerenciador inativo; nova tentativa na proxima consulta");
+      retomadaAvisada_ = true;
+      return false;
+    }
+    retomadaAvisada_ = false;
+    if (e.status == 3) {
+      // The cloud never heard of an approval: whatever the sale left is undone, and the cloud
+      // is told the sale was not carried out.
+      tef::PastaDeRecuperacao& pasta = engine.pasta();
+      approvalSeen_ = e.approved || pasta.temRespostaGuardada() || pasta.temPagamentoGuardado() ||
+                      pasta.temResposta();
+      engine.str_msg_acumulada.clear();
+      addList("Retomada TEF", pedido + " interrompido antes da aprovacao ser informada");
+      // Also with nothing to finish: it clears what a cut left half written.
+      engine.Verifica_Transacao_Pendente();
+      memoTef1 = engine.str_msg_acumulada.empty() ? std::string(kVendaInterrompida)
+                                                  : engine.str_msg_acumulada;
+      reportFinal(4);
+      continue;
+    }
+    const bool held = saleOf(e);
+    if (e.status == 6 || e.status == 7) {
+      addList("Retomada TEF", pedido + ": decisao Sts " + std::to_string(e.status) + " retomada");
+      applyDecision(e.status == 7, true, held, {});
+      continue;
+    }
+    addList("Retomada TEF", pedido + " aguardando a decisao da nuvem" +
+                                (held ? std::string() : "; nenhuma venda pendente"));
+    waitDecision(true, held);
+  }
+  return true;
 }
 
 void TfrmPrincipal::carryOutRequest() {
@@ -390,6 +518,19 @@ void TfrmPrincipal::carryOutRequest() {
     Gravar_status_API("2");
     return;
   }
+  // Recorded before the cloud hears of it and before the manager sees anything of the sale:
+  // from here this id is never sold again, and a restart knows what to finish.
+  approvalSeen_ = false;
+  nsusVenda_.clear();
+  memoTef1.clear();
+  memoTef2.clear();
+  memoTef3.clear();
+  std::string why;
+  if (!record(3, why)) {
+    memoTef1 = kRegistroIndisponivel + why;
+    Gravar_status_API("4");
+    return;
+  }
   Gravar_status_API("3");
   engine.Verifica_Transacao_Pendente();
   engine.cnpj_da_empresa = frmConfig_->edtCnpjTEf;  // as typed; only "ADM - Sitef" cleans it
@@ -399,9 +540,6 @@ void TfrmPrincipal::carryOutRequest() {
   const double valor2 = convertAmount(MatProcesso[3]);
   const double valor3 = convertAmount(MatProcesso[5]);
   Testar_Ping();
-  // Recorded before the manager sees anything: from here this id is never sold again.
-  approvalSeen_ = false;
-  recordOutcome(3);
   const bool markerBefore = plat::fileExists(engine.ArqMarcador());
   saleRunning_ = true;
   int resultado = 1;
@@ -417,8 +555,7 @@ void TfrmPrincipal::carryOutRequest() {
     // A marker the sale left means a payment may still need its undo: it may have moved money.
     if (!markerBefore && plat::fileExists(engine.ArqMarcador())) approvalSeen_ = true;
     memoTef1 = engine.str_msg_acumulada;
-    recordOutcome(4);
-    Gravar_status_API("4");
+    reportFinal(4);
     return;
   }
   approvalSeen_ = true;
@@ -431,41 +568,78 @@ void TfrmPrincipal::carryOutRequest() {
     if (engine.Testa_file_multiplos("TESTE", std::to_string(n)))
       *buffers[n - 1] = plat::readText(kArqMulti + std::to_string(n));
   }
-  recordOutcome(5);
+  nsusVenda_ = saleNsus();
+  if (!record(5, why)) {
+    // A sale the record cannot link to its request would be undone by a restart while the
+    // cloud believes it carried out: it is undone now and the cloud told so.
+    engine.NaoConfirmaTransacao();
+    addList("Operacao TEF NAO confirmada", kRegistroIndisponivel + why);
+    memoTef1 = kRegistroIndisponivel + why;
+    memoTef2.clear();
+    memoTef3.clear();
+    Gravar_status_API("4");
+    return;
+  }
   Gravar_status_API("5");
-  waitDecision();
+  waitDecision(false, true);
 }
 
-void TfrmPrincipal::waitDecision() {
+void TfrmPrincipal::applyDecision(bool confirm, bool resumed, bool saleHeld,
+                                  const std::string& why) {
   tef::TfrmTEFSitef& engine = *frmTEFSitef_;
+  std::string erro;
+  // The decision is kept before it is applied: a cut in between applies it at the next start.
+  record(confirm ? 7 : 6, erro, false);
+  if (saleHeld) {
+    if (!resumed) {
+      if (confirm)
+        engine.ConfirmaTransacao();
+      else
+        engine.NaoConfirmaTransacao();
+    } else {
+      // After a restart the stored sale is finished by the recovery: without the marker it
+      // confirms every payment, with it it undoes them.
+      if (confirm) engine.pasta().fechaVenda();
+      engine.Verifica_Transacao_Pendente();
+    }
+  }
+  if (confirm)
+    addList("Operacao TEF confirmada", "Sts = 7");
+  else
+    addList("Operacao TEF NAO confirmada", why.empty() ? std::string("Sts = 6") : why);
+  reportFinal(8);
+}
+
+void TfrmPrincipal::waitDecision(bool resumed, bool saleHeld) {
+  // Resumed after a restart, the cloud is asked at once.
+  bool pause = !resumed;
   for (;;) {
     shell_.stateChanged();
     Testar_Ping();
     checkEnd();
-    plat::clock().sleepMs(kDecisionPauseMs);
+    if (pause) plat::clock().sleepMs(kDecisionPauseMs);
+    pause = true;
     checkEnd();
     const int decisao = coleta_retorno_API_6_7();
-    if (decisao == 6) {
-      engine.NaoConfirmaTransacao();
-      addList("Operacao TEF NAO confirmada", "Sts = 6");
-      recordOutcome(8);
-      Gravar_status_API("8");
-      return;
-    }
-    if (decisao == 7) {
-      engine.ConfirmaTransacao();
-      addList("Operacao TEF confirmada", "Sts = 7");
-      recordOutcome(8);
-      Gravar_status_API("8");
+    if (decisao == 6 || decisao == 7) {
+      applyDecision(decisao == 7, resumed, saleHeld, {});
       return;
     }
     if (decisao == 4 || decisao == 8) {
       // Closed in the cloud without a decision: nobody will confirm the sale.
-      engine.NaoConfirmaTransacao();
-      addList("Operacao TEF NAO confirmada",
-              "Sts = " + std::to_string(decisao) + ": pedido encerrado sem decisao");
-      Gravar_status_API("8");
+      applyDecision(false, resumed, saleHeld,
+                    "Sts = " + std::to_string(decisao) + ": pedido encerrado sem decisao");
       return;
+    }
+    if (statusNaNuvem_ >= 1 && statusNaNuvem_ <= 3) {
+      // The status 5 report never arrived: nobody can decide on a sale the cloud has not seen.
+      addList("Resposta TEF",
+              "Pedido em Sts " + std::to_string(statusNaNuvem_) + " na nuvem; Sts 5 reenviado");
+      const std::string t1 = memoTef1, t2 = memoTef2, t3 = memoTef3;
+      Gravar_status_API("5");
+      memoTef1 = t1;
+      memoTef2 = t2;
+      memoTef3 = t3;
     }
   }
 }
@@ -529,11 +703,16 @@ void TfrmPrincipal::Post_Enviar_Dados(const std::string& qualEnvio, const std::s
   } else {
     return;
   }
+  envioOk_ = false;
   try {
     mmoRequest = mmoDados;
     plat::HttpResponse r = send("POST", urlBase + path, mmoDados, kReportTimeoutMs);
     const std::string T = compactJson(r.body);
-    if (q == "verifica_6_7") Status_6_7 = readDecision(T);
+    if (q == "verifica_6_7") {
+      Status_6_7 = readDecision(T);
+      statusNaNuvem_ = readCurrentStatus(T);
+    }
+    envioOk_ = true;
   } catch (const std::exception& e) {
     addList("Erro: " + q, scrub(e.what()));
   }
@@ -566,6 +745,7 @@ void TfrmPrincipal::Gravar_status_API(const std::string& StatusIn) {
 
 int TfrmPrincipal::coleta_retorno_API_6_7() {
   Status_6_7 = 0;
+  statusNaNuvem_ = 0;
   Post_Enviar_Dados("verifica_6_7", "");
   if (Status_6_7 == 6) return 6;
   if (Status_6_7 == 7) return 7;

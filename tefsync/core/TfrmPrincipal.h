@@ -14,6 +14,7 @@
 #include "fiscal/TfrmTEFSelect.h"
 #include "platform/clock.h"
 #include "platform/http.h"
+#include "platform/lock.h"
 #include "tef/TfrmTEFSitef.h"
 #include "tef/TfrmTefSitef_XE.h"
 #include "tefsync/core/TakenRequests.h"
@@ -70,6 +71,14 @@ class Shell {
 class ProgramEnding : public std::runtime_error {
  public:
   ProgramEnding() : std::runtime_error("Programa encerrado") {}
+};
+
+// Another synchronizer holds the TEF manager's folders on this computer: this one touches
+// none of them and ends.
+class SincronizadorEmExecucao : public std::runtime_error {
+ public:
+  static constexpr const char* kTexto = "O sincronizador já está em execução neste computador.";
+  SincronizadorEmExecucao() : std::runtime_error(kTexto) {}
 };
 
 class TfrmPrincipal {
@@ -174,6 +183,16 @@ class TfrmPrincipal {
   const std::string& exeDir() const { return env_.exeDir; }
   const std::string& computerName() const { return env_.computerName; }
 
+  // Held for the program's life: one synchronizer per TEF manager, whatever folder it was
+  // installed in, whichever user started it.
+  static constexpr const char* kPedidoAberto =
+      "Existe pedido da nuvem nao finalizado. Comando nao realizado.";
+  static constexpr const char* kRegistroIndisponivel =
+      "Venda nao realizada: registro indisponivel: ";
+  static constexpr const char* kVendaInterrompida =
+      "Venda interrompida pelo encerramento do programa antes da aprovacao ser informada";
+  static constexpr const char* kArqExclusivo = "C:\\CLIENT\\BKPINTPOS\\tefsync.lock";
+
   // The answer files the cycle reads after an approved sale.
   static constexpr const char* kArqRetorno = "C:\\Client\\BKPINTPOS\\INTPOS.001";
   static constexpr const char* kArqMulti = "C:\\Client\\BKPINTPOS\\Multi\\INTPOS.00";
@@ -182,13 +201,26 @@ class TfrmPrincipal {
   void timerApiTimerBody();
   void recuperacaoInicial();
   void carryOutRequest();
-  void waitDecision();
+  // Waits for the cloud's decision on the request in id_do_processo and applies it; resumed
+  // after a restart it finishes the stored sale through the recovery.
+  void waitDecision(bool resumed, bool saleHeld);
+  void applyDecision(bool confirm, bool resumed, bool saleHeld, const std::string& why);
+  // Ends the requests a sale went out for before the program stopped; false while one is
+  // still open (the manager inactive, or an error): nothing new is taken meanwhile.
+  bool resumeOpenRequests();
+  // The pending sale in the backup folder is the sale of this entry.
+  bool saleOf(const TakenRequests::Entry& e);
+  // Records the request's entry at status; false with the reason when it cannot be written.
+  bool record(int status, std::string& why, bool entregue = false);
   void checkEnd();
   // Every pass of every wait of the engine.
   void whileManagerWaits();
   bool settingsError();
   bool resendTakenOutcome();
-  void recordOutcome(int status);
+  void recordOutcome(int status, bool entregue);
+  // The status's entry recorded, then its report; once the cloud answered, the entry says so.
+  void reportFinal(int status);
+  std::vector<std::string> saleNsus() const;
   template <typename Fn>
   void guarded(bool exclusive, Fn&& fn);
   plat::HttpResponse send(const std::string& method, const std::string& url,
@@ -210,11 +242,16 @@ class TfrmPrincipal {
   std::unique_ptr<tef::TfrmTefSitef_XE> frmTefSitef_XE_;
   std::unique_ptr<tef::TfrmTEFSitef> frmTEFSitef_;
   std::unique_ptr<TakenRequests> taken_;
+  std::unique_ptr<plat::FileLock> exclusivo_;
   bool inTick_ = false;
   // Work a power cut left in the backup folder is finished on the first poll tick, not
   // hours later with the next cloud request.
   bool recuperacaoInicialPendente_ = true;
   bool gerenciadorInativoAvisado_ = false;
+  bool retomadaAvisada_ = false;        // the open request waiting on the manager was logged
+  int statusNaNuvem_ = 0;               // the request's status in the last decision answer
+  bool envioOk_ = false;                // the last report got the cloud's answer
+  std::vector<std::string> nsusVenda_;  // NSUs of the approved payments of the sale
   // The wait on the manager in progress: one request identifier.
   struct ManagerWait {
     bool active = false;

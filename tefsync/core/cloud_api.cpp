@@ -279,15 +279,30 @@ std::string skippedRecordsText(const std::vector<SkippedRecord>& skipped) {
          "): " + skipped[0].reason;
 }
 
-int readDecision(const std::string& compact) {
+namespace {
+
+// The status member of a "verifica" answer as text; empty unless the code is 200.
+std::string verificaValue(const std::string& compact) {
   std::string t;
   for (char c : compact) {
     if (c != '"' && c != '{' && c != '}') t += c;
   }
   std::string first = textBefore(t, ",");
   std::string rest = textAfter(t, ",");
-  if (textAfter(first, ":") != "200") return 1;
-  std::string value = textAfter(rest, ":");
+  if (textAfter(first, ":") != "200") return {};
+  return textAfter(rest, ":");
+}
+
+}  // namespace
+
+int readCurrentStatus(const std::string& compact) {
+  const std::string value = verificaValue(compact);
+  return value.size() == 1 && value[0] >= '1' && value[0] <= '8' ? value[0] - '0' : 0;
+}
+
+int readDecision(const std::string& compact) {
+  const std::string value = verificaValue(compact);
+  if (value.empty()) return 1;
   if (value == "6") return 6;
   if (value == "7") return 7;
   // Final statuses that are not a decision: the cloud closed the request.

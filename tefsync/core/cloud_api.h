@@ -85,6 +85,8 @@ std::string skippedRecordsText(const std::vector<SkippedRecord>& skipped);
 // The decision in a compact "verifica" answer: 6 or 7; 4 or 8 when the cloud closed the
 // request without deciding; 1 for none yet / unreadable.
 int readDecision(const std::string& compact);
+// The request's status in a compact "verifica" answer, 1 to 8; 0 when unreadable.
+int readCurrentStatus(const std::string& compact);
 
 // A TEF text made fit for a JSON string: quotes dropped, CR/LF written as \r and \n. A
 // backslash that begins a valid JSON escape (the engine writes line breaks inside its

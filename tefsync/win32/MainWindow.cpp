@@ -348,20 +348,35 @@ MainWindow::MainWindow(TfrmPrincipal::Environment env, const std::string& applic
   logic_.stopRequested = [] { return plat::stopRequested(); };
   SetTimer(hwnd_, kStopPollTimer, MainWindowLogic::kEndRequestPollMs, nullptr);
 
-  logic_.FormCreate();
+  try {
+    logic_.FormCreate();
+  } catch (...) {
+    // A second synchronizer, or settings that cannot start: the icon and window go with it.
+    release();
+    throw;
+  }
 }
 
 MainWindow::~MainWindow() {
+  release();
+}
+
+void MainWindow::release() {
   if (hwnd_ != nullptr) {
     for (UINT_PTR id : {kTimerIds[0], kTimerIds[1], kStopPollTimer}) KillTimer(hwnd_, id);
     tray_.remove();
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
   }
+  hwnd_ = nullptr;
   if (PopupMenu1_ != nullptr) DestroyMenu(PopupMenu1_);
+  PopupMenu1_ = nullptr;
   if (font_ != nullptr) DeleteObject(font_);
-  for (HICON icon : {icon_, smallIcon_, buttonIcons_[0], buttonIcons_[1]})
-    if (icon != nullptr) DestroyIcon(icon);
+  font_ = nullptr;
+  for (HICON* icon : {&icon_, &smallIcon_, &buttonIcons_[0], &buttonIcons_[1]}) {
+    if (*icon != nullptr) DestroyIcon(*icon);
+    *icon = nullptr;
+  }
 }
 
 int MainWindow::px(int v) const {
@@ -679,14 +694,40 @@ int MainWindow::run() {
   return 0;
 }
 
+namespace {
+
+// The running synchronizer's main window in this session (FindWindow sees only this
+// desktop's windows), asked to come forward; false when there is none here.
+bool bringRunningForward() {
+  const std::wstring titulo = widen(TfrmPrincipal::kTitulo);
+  HWND other = nullptr;
+  while ((other = FindWindowExW(nullptr, other, kClassName, titulo.c_str())) != nullptr) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(other, &pid);
+    if (pid == GetCurrentProcessId()) continue;
+    // This process was just started by the user and may give the foreground away.
+    AllowSetForegroundWindow(pid);
+    return PostMessageW(other, WM_COMMAND, MAKEWPARAM(kRestaura, 0), 0) != 0;
+  }
+  return false;
+}
+
+}  // namespace
+
 int runWindows(TfrmPrincipal::Environment env) {
   plat::installStopSignals();
+  const std::string title = plat::applicationTitle(plat::executablePath());
   std::unique_ptr<MainWindow> window;
   try {
-    window = std::make_unique<MainWindow>(
-        std::move(env), plat::applicationTitle(plat::executablePath()), std::cout, std::cerr);
+    window = std::make_unique<MainWindow>(std::move(env), title, std::cout, std::cerr);
   } catch (const NoWindow&) {
     return -1;  // no display (Wine without X): the caller runs headless
+  } catch (const SincronizadorEmExecucao& e) {
+    std::cerr << "tefsync: " << e.what() << std::endl;
+    if (!bringRunningForward())
+      MessageBoxW(nullptr, widen(e.what()).c_str(), widen(title).c_str(),
+                  MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+    return 3;
   }
   return window->run();
 }

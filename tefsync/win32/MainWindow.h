@@ -101,6 +101,8 @@ class MainWindow final : public MainWindowView {
   };
 
  private:
+  // Takes the icon out of the tray and destroys the window and what it holds; once.
+  void release();
   LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
   void createControls();
   void layout();

@@ -334,7 +334,17 @@ TEST_F(Cycle, ErrorEndsTheTickAndStopsPollingUntilHabilitaInicial) {
     if (c.blockBackup) fs::create_directories(drive("Client/BKPINTPOS/INTPOS.001/x"));
     poll();
     fs::remove_all(drive("Client/BKPINTPOS/INTPOS.001"));
-    EXPECT_EQ(log(), (Lines{GS, AT, S1, S3, AG})) << c.amount;
+    Lines expected{GS, AT, S1, S3, AG};
+    // The request an earlier error left at 3 is ended first: nothing of it was approved.
+    if (id > 57)
+      expected.insert(expected.begin(),
+                      {{"Retomada TEF", "Pedido " + std::to_string(id - 1) +
+                                            " interrompido antes da aprovacao ser informada"},
+                       S4});
+    EXPECT_EQ(log(), expected) << c.amount;
+    if (id > 57) {
+      EXPECT_EQ(cloudStatus(id - 1), 4);
+    }
     ASSERT_EQ(errors.size(), 1u) << c.amount;
     EXPECT_EQ(errors[0].rfind(c.error, 0), 0u) << errors[0];
     EXPECT_FALSE(svc->timerApi.Enabled);  // until Habilita_inicial
@@ -370,9 +380,11 @@ TEST_F(Cycle, EndAskedDuringTheDecisionWaitLeavesTheSaleToRecovery) {
   ASSERT_EQ(journal().transactions.size(), 1u);
   EXPECT_EQ(journal().transactions[0].state(), State::Pending);
 
-  // The next run undoes it before its first sale.
+  // The next run asks the cloud before anything else, applies its decision, ends the request
+  // and only then takes the next one.
   endAfterMs = -1;
   createService();
+  mock.setDecision(id, 6);
   const int64_t next = addRequest(58, {{"CRT", "1"}});
   mock.setDecision(next, 7);
   poll();
@@ -380,6 +392,8 @@ TEST_F(Cycle, EndAskedDuringTheDecisionWaitLeavesTheSaleToRecovery) {
   ASSERT_EQ(tx.size(), 2u);
   EXPECT_EQ(tx[0].state(), State::Undone);
   EXPECT_EQ(tx[1].state(), State::Confirmed);
+  EXPECT_EQ(cloudStatus(id), 8);
+  EXPECT_EQ(cloudStatus(next), 8);
 }
 
 TEST_F(Cycle, AdmCommandSendsOneAdmWithTheCnpjDigits) {

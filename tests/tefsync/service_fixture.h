@@ -40,8 +40,13 @@ class TimedClient : public plat::HttpClient {
                           const plat::HttpHeaders& headers, const std::string& body,
                           long timeoutMs) override {
     log_.push_back({method, url, plat::clock().monotonicMs()});
-    return inner_->send(method, url, headers, body, timeoutMs);
+    if (hook) hook(url, false);
+    plat::HttpResponse r = inner_->send(method, url, headers, body, timeoutMs);
+    if (hook) hook(url, true);
+    return r;
   }
+  // Called before each request and once its answer came (a test may stop the program there).
+  std::function<void(const std::string& url, bool answered)> hook;
 
  private:
   std::unique_ptr<plat::HttpClient> inner_;
@@ -140,7 +145,9 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
     env.caFile = std::move(caFile);
     // The real client, noting the virtual time of each request.
     env.makeHttp = [this](const std::string& ca) -> std::unique_ptr<plat::HttpClient> {
-      return std::make_unique<TimedClient>(plat::makeHttpClient(ca), sent);
+      auto client = std::make_unique<TimedClient>(plat::makeHttpClient(ca), sent);
+      client->hook = sendHook;
+      return client;
     };
     env.exitNow = [this](int code) {
       if (exitNow) exitNow(code);
@@ -155,9 +162,8 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
                                                 sitefsim::parseScript(script),
                                                 (root_ / "manager.journal").string());
   }
-  sitefsim::JournalView journal() const {
-    return sitefsim::readJournal((root_ / "manager.journal").string());
-  }
+  std::string journalPath() const { return (root_ / "manager.journal").string(); }
+  sitefsim::JournalView journal() const { return sitefsim::readJournal(journalPath()); }
   std::vector<std::string> managerOps() const {
     std::vector<std::string> out;
     for (const auto& r : journal().requests) out.push_back(r.op);
@@ -225,6 +231,8 @@ class ServiceTest : public ::testing::Test, public tefsync::Shell {
   std::unique_ptr<sitefsim::Simulator> sim;
   std::unique_ptr<tefsync::TfrmPrincipal> svc;
   std::vector<std::function<void()>> watchers;
+  // Given to the HTTP client of each service created from now on.
+  std::function<void(const std::string& url, bool answered)> sendHook;
   std::vector<std::string> requests;
   std::vector<std::string> errors;
   std::vector<Sent> sent;

@@ -220,7 +220,8 @@ Json CloudMock::answer(const std::string& endpoint, const std::string& body, int
     return Json{{"code", 404}, {"message", "requisicao nao encontrada"}};
   }
   if (endpoint == "verifica") {
-    if (s->decision != 0) {
+    // The cloud decides only on a sale it was told was carried out.
+    if (s->decision != 0 && s->record["status"] == 5) {
       if (s->decisionAfter > 0) {
         --s->decisionAfter;
       } else {

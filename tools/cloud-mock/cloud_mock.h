@@ -46,8 +46,8 @@ class CloudMock {
   // Adds a payment request (members in the order given; "id" and "status" filled in when
   // missing). Returns its id.
   int64_t addRequest(Json record);
-  // Decision for a request: 6, 7, or 0 for none yet. `after` decision queries are answered
-  // "no decision" first.
+  // Decision for a request: 6, 7, or 0 for none yet, given once the request is at 5. `after`
+  // decision queries at 5 are answered "no decision" first.
   void setDecision(int64_t id, int decision, int after = 0);
   void addFault(const Fault& fault);
   void clearFaults();
