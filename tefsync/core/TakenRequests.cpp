@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "common/record_line.h"
@@ -11,23 +14,176 @@ namespace tefsync {
 namespace {
 
 // First line of the file: names the format, so a stranger's file is not taken for ours.
-const char* const kCabecalho = "tefsync requisicoes 1";
+// Format 1 lines: id, status, approved, three texts. Format 2 lines: id, status, approved,
+// numero, the count of NSUs, the NSUs, three texts.
+constexpr std::string_view kCabecalho = "tefsync requisicoes ";
+constexpr int kVersao = 2;
 
 template <typename T>
-bool number(const std::string& s, T& value) {
+bool number(std::string_view s, T& value) {
   const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
   return !s.empty() && ec == std::errc() && ptr == s.data() + s.size();
 }
 
-bool parseEntry(const std::string& line, TakenRequests::Entry& e) {
-  const std::vector<std::string> f = zkt::splitOn(line, '\t');
-  if (f.size() != 6 || !number(f[0], e.id) || !number(f[1], e.status)) return false;
-  if (f[2] != "0" && f[2] != "1") return false;
-  e.approved = f[2] == "1";
+std::vector<std::string_view> fieldsOf(std::string_view line) {
+  std::vector<std::string_view> f;
+  for (size_t start = 0;;) {
+    const size_t tab = line.find('\t', start);
+    f.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+    if (tab == std::string_view::npos) return f;
+    start = tab + 1;
+  }
+}
+
+// Format 2 writes a NUL as "\0", so a NUL byte in its file is damage (a zeroed block).
+std::string encodeText(std::string_view text) {
+  std::string out;
+  for (char c : zkt::escapeField(text)) {
+    if (c == '\0')
+      out += "\\0";
+    else
+      out += c;
+  }
+  return out;
+}
+
+bool decodeText(std::string_view field, std::string& out) {
+  std::string pairs;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 1 < field.size()) {
+      if (field[i + 1] == '0') {
+        pairs += '\0';
+      } else {
+        pairs += field[i];
+        pairs += field[i + 1];
+      }
+      ++i;
+    } else {
+      pairs += field[i];
+    }
+  }
+  return zkt::unescapeField(pairs, out);
+}
+
+bool parseV1(const std::vector<std::string_view>& f, TakenRequests::Entry& e) {
+  if (f.size() != 6) return false;
   for (size_t i = 0; i < 3; ++i) {
     if (!zkt::unescapeField(f[3 + i], e.texts[i])) return false;
   }
   return true;
+}
+
+bool parseV2(const std::vector<std::string_view>& f, TakenRequests::Entry& e) {
+  size_t count = 0;
+  if (f.size() < 8 || !number(f[3], e.numero) || !number(f[4], count) ||
+      count > TakenRequests::kMaxNsus || f.size() != 8 + count)
+    return false;
+  e.nsus.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    if (!decodeText(f[5 + i], e.nsus[i])) return false;
+  }
+  for (size_t i = 0; i < 3; ++i) {
+    if (!decodeText(f[5 + count + i], e.texts[i])) return false;
+  }
+  return true;
+}
+
+// One line of the given format (0: either, when the heading does not say).
+bool parseEntry(std::string_view line, int version, TakenRequests::Entry& e) {
+  if (line.find('\0') != std::string_view::npos) return false;
+  const std::vector<std::string_view> f = fieldsOf(line);
+  if (f.size() < 6 || !number(f[0], e.id) || !number(f[1], e.status)) return false;
+  if (f[2] != "0" && f[2] != "1") return false;
+  e.approved = f[2] == "1";
+  if (version == 1 || (version == 0 && f.size() == 6)) return parseV1(f, e);
+  return parseV2(f, e);
+}
+
+std::string lineOf(const TakenRequests::Entry& e) {
+  std::string line = std::to_string(e.id) + "\t" + std::to_string(e.status) + "\t" +
+                     (e.approved ? "1" : "0") + "\t" + std::to_string(e.numero) + "\t" +
+                     std::to_string(e.nsus.size());
+  for (const std::string& n : e.nsus) line += "\t" + encodeText(n);
+  for (const std::string& t : e.texts) line += "\t" + encodeText(t);
+  return line + "\n";
+}
+
+struct Reading {
+  std::vector<TakenRequests::Entry> entries;  // whole lines, oldest first, one an id
+  std::vector<std::string> found;  // what is wrong with the file, in words; empty: nothing
+  std::vector<int64_t> lost;       // ids of damaged lines that no whole line keeps
+};
+
+Reading read(std::string_view bytes) {
+  Reading r;
+  size_t invalid = 0;
+  size_t firstInvalid = 0;
+  std::vector<int64_t> damagedIds;
+  const auto damagedLine = [&](std::string_view line) {
+    int64_t id = 0;
+    const size_t tab = line.find('\t');
+    if (tab != std::string_view::npos && number(line.substr(0, tab), id)) damagedIds.push_back(id);
+  };
+
+  int version = -1;  // not read yet
+  size_t lineNo = 0;
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t end = bytes.find('\n', start);
+    const std::string_view line =
+        bytes.substr(start, end == std::string_view::npos ? end : end - start);
+    start = end == std::string_view::npos ? bytes.size() : end + 1;
+    ++lineNo;
+    if (version < 0) {
+      version = 0;
+      if (line.substr(0, kCabecalho.size()) == kCabecalho) {
+        const std::string_view v = line.substr(kCabecalho.size());
+        int other = 0;
+        if (v == "1" || v == "2")
+          version = v[0] - '0';
+        else if (number(v, other))
+          r.found.push_back("versao " + std::string(v) + " desconhecida");
+      }
+      if (version != 0 && end != std::string_view::npos) continue;
+      if (version == 0 && r.found.empty()) r.found.push_back("cabecalho invalido");
+      // A heading lost to the damage may have taken no line with it: try it as an entry.
+    }
+    if (end == std::string_view::npos) {
+      // No line break after it: the line may have lost its end.
+      r.found.push_back("ultima linha cortada");
+      damagedLine(line);
+      break;
+    }
+    TakenRequests::Entry e;
+    if (parseEntry(line, version, e)) {
+      r.entries.push_back(std::move(e));
+    } else {
+      // A bad heading is told as such, not as an invalid line.
+      if (lineNo > 1 && invalid++ == 0) firstInvalid = lineNo;
+      damagedLine(line);
+    }
+  }
+  if (invalid > 0)
+    r.found.push_back(std::to_string(invalid) +
+                      (invalid == 1 ? " linha invalida" : " linhas invalidas") +
+                      ", a primeira na linha " + std::to_string(firstInvalid));
+  if (bytes.find('\0') != std::string_view::npos) r.found.push_back("bytes nulos");
+
+  // An id has one entry, its latest line's: that one is the newest.
+  std::unordered_map<int64_t, size_t> latest;
+  for (size_t i = 0; i < r.entries.size(); ++i) latest[r.entries[i].id] = i;
+  if (latest.size() != r.entries.size()) {
+    std::vector<TakenRequests::Entry> unique;
+    unique.reserve(latest.size());
+    for (size_t i = 0; i < r.entries.size(); ++i) {
+      if (latest[r.entries[i].id] == i) unique.push_back(std::move(r.entries[i]));
+    }
+    r.entries = std::move(unique);
+  }
+  std::unordered_set<int64_t> named;
+  for (int64_t id : damagedIds) {
+    if (!latest.count(id) && named.insert(id).second) r.lost.push_back(id);
+  }
+  return r;
 }
 
 }  // namespace
@@ -45,20 +201,20 @@ void TakenRequests::load() {
     } catch (const plat::FileError& e) {
       throw TakenRequestsError(e.what());
     }
-    const std::vector<std::string> lines = zkt::splitOn(bytes, '\n');
-    // A complete file ends with a line break: the last piece is empty.
-    if (lines.empty() || lines[0] != kCabecalho || !lines.back().empty())
+    Reading r = read(bytes);
+    if (!r.found.empty())
       throw TakenRequestsError("Arquivo " + path_ + " nao e um registro de requisicoes valido");
-    for (size_t n = 1; n + 1 < lines.size(); ++n) {
-      Entry e;
-      if (!parseEntry(lines[n], e))
-        throw TakenRequestsError("Arquivo " + path_ + ": linha " + std::to_string(n + 1) +
-                                 " invalida");
-      entries.push_back(std::move(e));
-    }
+    entries = std::move(r.entries);
   }
   entries_ = std::move(entries);
   loaded_ = true;
+}
+
+void TakenRequests::write(const std::vector<Entry>& entries) const {
+  std::string bytes = std::string(kCabecalho) + std::to_string(kVersao) + "\n";
+  for (const Entry& e : entries) bytes += lineOf(e);
+  // The TEF texts carry card data: owner only, like the settings file.
+  plat::writeBytesAtomic(path_, bytes, true);
 }
 
 std::optional<TakenRequests::Entry> TakenRequests::find(int64_t id) {
@@ -69,24 +225,28 @@ std::optional<TakenRequests::Entry> TakenRequests::find(int64_t id) {
   return std::nullopt;
 }
 
+std::vector<TakenRequests::Entry> TakenRequests::open() {
+  load();
+  std::vector<Entry> out;
+  for (const Entry& e : entries_) {
+    if (e.status == 3 || e.status == 5) out.push_back(e);
+  }
+  return out;
+}
+
 void TakenRequests::record(Entry entry) {
   load();
+  if (entry.nsus.size() > kMaxNsus)
+    throw TakenRequestsError("Requisicao " + std::to_string(entry.id) + " com " +
+                             std::to_string(entry.nsus.size()) + " NSUs: o arquivo " + path_ +
+                             " guarda no maximo " + std::to_string(kMaxNsus));
   // Only a report that may be sent again needs its texts.
   if (entry.status != 4 && entry.status != 5) entry.texts = {};
   std::vector<Entry> next = entries_;
   std::erase_if(next, [&](const Entry& e) { return e.id == entry.id; });
   next.push_back(std::move(entry));
   if (next.size() > maxIds_) next.erase(next.begin(), next.end() - static_cast<long>(maxIds_));
-
-  std::string bytes = std::string(kCabecalho) + "\n";
-  for (const Entry& e : next) {
-    bytes +=
-        std::to_string(e.id) + "\t" + std::to_string(e.status) + "\t" + (e.approved ? "1" : "0");
-    for (const std::string& t : e.texts) bytes += "\t" + zkt::escapeField(t);
-    bytes += "\n";
-  }
-  // The TEF texts carry card data: owner only, like the settings file.
-  plat::writeBytesAtomic(path_, bytes, true);
+  write(next);
   entries_ = std::move(next);
 }
 

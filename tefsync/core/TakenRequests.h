@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,6 +26,8 @@ class TakenRequests {
   static constexpr const char* kArquivo = "requisicoesTEF.txt";
   // Ids kept, the most recent ones: far more than a shop's requests of a few days.
   static constexpr size_t kMaxIds = 5000;
+  // A sale has one to three payments.
+  static constexpr size_t kMaxNsus = 3;
 
   struct Entry {
     int64_t id = 0;
@@ -35,18 +38,31 @@ class TakenRequests {
     bool approved = false;
     // The TEF texts of the status 4 or 5 report as the cycle held them, before cleaning.
     std::array<std::string, 3> texts{};
+    // What ties the entry to a sale the engine's backup folder may still hold: the
+    // request's number, sent as the sale's coupon, and the NSUs of the sale's approved
+    // payments (at most kMaxNsus). Entries of a first-format file have 0 and none.
+    int64_t numero = 0;
+    std::vector<std::string> nsus{};
   };
 
   explicit TakenRequests(std::string path, size_t maxIds = kMaxIds);
 
   const std::string& path() const { return path_; }
 
+  // Rows for the event log.
+  std::function<void(const std::string& operacao, const std::string& mensagem)> onLog;
+
   // The entry of an id, if recorded. Reads the file at first use; throws
   // TakenRequestsError for a file that cannot be read or parsed (it is left as it is).
   std::optional<Entry> find(int64_t id);
 
+  // The entries whose sale may not be finished (status 3 or 5), oldest first. Reads as
+  // find does.
+  std::vector<Entry> open();
+
   // Records an entry as the most recent, replacing the id's earlier one, and writes the
-  // whole record atomically and flushed before returning (throws plat::FileError).
+  // whole record atomically and flushed before returning (throws plat::FileError, or
+  // TakenRequestsError for more than kMaxNsus NSUs).
   void record(Entry entry);
 
   // A request may be taken to a sale again only when its sale ended "not carried out"
@@ -55,6 +71,7 @@ class TakenRequests {
 
  private:
   void load();
+  void write(const std::vector<Entry>& entries) const;
 
   std::string path_;
   size_t maxIds_;

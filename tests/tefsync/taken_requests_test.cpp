@@ -1,8 +1,11 @@
 // The record of requests taken to a sale: on disk, and in the cycle that never sells one
 // request twice.
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <optional>
+#include <random>
 
 #include "platform/fs.h"
 #include "service_fixture.h"
@@ -10,9 +13,20 @@
 
 namespace {
 
+using namespace std::string_literals;
 using tefsync::TakenRequests;
 using Entry = TakenRequests::Entry;
 using State = sitefsim::Transaction::State;
+
+std::string shown(const std::optional<Entry>& e) {
+  if (!e) return "none";
+  std::string s = std::to_string(e->id) + " sts " + std::to_string(e->status) +
+                  (e->approved ? " approved" : "") + " numero " + std::to_string(e->numero) +
+                  " nsus";
+  for (const std::string& n : e->nsus) s += " [" + n + "]";
+  for (const std::string& t : e->texts) s += " |" + t;
+  return s;
+}
 
 class Record : public ::testing::Test {
  protected:
@@ -24,43 +38,93 @@ class Record : public ::testing::Test {
   ~Record() override {
     plat::setFsOpHook(nullptr);
     std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(dir_, ec);
   }
   std::string path() const { return (dir_ / TakenRequests::kArquivo).string(); }
-  std::string onDisk() const {
-    std::ifstream in(path(), std::ios::binary);
+  static std::string read(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  std::string onDisk() const { return read(path()); }
   void put(const std::string& bytes) const { std::ofstream(path(), std::ios::binary) << bytes; }
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& f : fs::directory_iterator(dir_)) out.push_back(f.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // A record whose log rows go to rows.
+  TakenRequests make(size_t maxIds = TakenRequests::kMaxIds) {
+    TakenRequests r(path(), maxIds);
+    r.onLog = [this](const std::string& op, const std::string& m) { rows.emplace_back(op, m); };
+    return r;
+  }
+  // False where the system lets this process write whatever the permissions say (root).
+  bool permissionsHold() {
+    const fs::path probe = dir_ / "probe";
+    fs::create_directories(probe);
+    fs::permissions(probe, fs::perms::owner_read | fs::perms::owner_exec);
+    std::ofstream(probe / "x") << "x";
+    const bool held = !fs::exists(probe / "x");
+    fs::permissions(probe, fs::perms::owner_all);
+    fs::remove_all(probe);
+    return held;
+  }
 
+  plat::VirtualClock clock{plat::DateTime{2024, 3, 7, 9, 5, 4, 0}};
+  plat::ScopedClock scoped{clock};
+  Lines rows;
   fs::path dir_;
 };
 
 TEST_F(Record, SurvivesARestartWithItsTextsByteForByte) {
-  const std::string text = "000-000 = CRT\r\n030-000 = \"Aprovação\"\tC:\\x \\u00e\n";
+  const std::string text = "000-000 = CRT\r\n030-000 = \"Aprovação\"\tC:\\x \\u00e\\0\0 nul\n"s;
+  const std::string nsu = "1234\t5\\0\0"s;
   {
     TakenRequests r(path());
     EXPECT_FALSE(r.find(57).has_value());
-    r.record({57, 3, false, {"dropped", "", ""}});
-    r.record({58, 4, true, {text, "", ""}});
-    r.record({57, 5, true, {text, "segundo", ""}});
-    r.record({59, 8, true, {text, "", ""}});
+    r.record({57, 3, false, {"dropped", "", ""}, 1057, {}});
+    r.record({58, 4, true, {text, "", ""}, 1058, {"100001"}});
+    r.record({57, 5, true, {text, "segundo", ""}, 1057, {"100002", nsu, ""}});
+    r.record({59, 8, true, {text, "", ""}, 1059, {"100004"}});
   }
   TakenRequests again(path());
-  const std::optional<Entry> e57 = again.find(57);
-  ASSERT_TRUE(e57.has_value());
-  EXPECT_EQ(e57->status, 5);
-  EXPECT_TRUE(e57->approved);
-  EXPECT_EQ(e57->texts, (std::array<std::string, 3>{text, "segundo", ""}));
-  EXPECT_EQ(again.find(58)->texts[0], text);
-  EXPECT_EQ(again.find(59)->texts[0], "");  // a finished sale's report needs no texts
+  EXPECT_EQ(shown(again.find(57)),
+            shown(Entry{57, 5, true, {text, "segundo", ""}, 1057, {"100002", nsu, ""}}));
+  EXPECT_EQ(shown(again.find(58)), shown(Entry{58, 4, true, {text, "", ""}, 1058, {"100001"}}));
+  // A finished sale's report needs no texts; its number and NSUs stay.
+  EXPECT_EQ(shown(again.find(59)), shown(Entry{59, 8, true, {}, 1059, {"100004"}}));
   const std::string bytes = onDisk();
+  EXPECT_EQ(bytes.substr(0, 22), "tefsync requisicoes 2\n");
   EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 4);  // a heading, then a line an id
+  EXPECT_EQ(bytes.find('\0'), std::string::npos);              // a NUL on disk is damage
 #ifndef _WIN32  // on Windows a file takes its folder's permissions
   // It holds card data: owner only.
   EXPECT_EQ(fs::status(path()).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
 #endif
+  EXPECT_THROW(again.record({60, 8, true, {}, 1060, {"1", "2", "3", "4"}}),
+               tefsync::TakenRequestsError);
+  EXPECT_EQ(onDisk(), bytes);
+}
+
+TEST_F(Record, AFirstFormatFileIsReadAsItWasAndWrittenInTheNewOne) {
+  const std::string v1 = "tefsync requisicoes 1\n57\t5\t1\ta\\tb\\\\\t\\n\t\n58\t8\t1\t\t\t\n";
+  put(v1);
+  TakenRequests r = make();
+  EXPECT_EQ(shown(r.find(57)), shown(Entry{57, 5, true, {"a\tb\\", "\n", ""}}));
+  EXPECT_EQ(shown(r.find(58)), shown(Entry{58, 8, true, {}}));
+  EXPECT_TRUE(rows.empty());
+  EXPECT_EQ(onDisk(), v1);
+  EXPECT_EQ(names(), (std::vector<std::string>{TakenRequests::kArquivo}));
+  r.record({59, 3, false, {}, 1059, {}});
+  TakenRequests again = make();
+  EXPECT_EQ(shown(again.find(57)), shown(Entry{57, 5, true, {"a\tb\\", "\n", ""}}));
+  EXPECT_TRUE(again.find(58).has_value());
+  EXPECT_EQ(shown(again.find(59)), shown(Entry{59, 3, false, {}, 1059, {}}));
+  EXPECT_EQ(onDisk().substr(0, 22), "tefsync requisicoes 2\n");
+  EXPECT_TRUE(rows.empty());
 }
 
 TEST_F(Record, KeepsTheMostRecentIds) {
@@ -69,6 +133,18 @@ TEST_F(Record, KeepsTheMostRecentIds) {
   TakenRequests again(path(), 3);
   for (int64_t id : {1, 3}) EXPECT_FALSE(again.find(id).has_value()) << id;
   for (int64_t id : {2, 4, 5}) EXPECT_TRUE(again.find(id).has_value()) << id;
+
+  // A whole file with more ids than kept is no damage: all are read, the next write keeps
+  // the newest.
+  put("tefsync requisicoes 2\n1\t8\t1\t0\t0\t\t\t\n2\t8\t1\t0\t0\t\t\t\n3\t8\t1\t0\t0\t\t\t\n"
+      "4\t8\t1\t0\t0\t\t\t\n5\t8\t1\t0\t0\t\t\t\n");
+  TakenRequests big = make(3);
+  for (int64_t id : {1, 2, 3, 4, 5}) EXPECT_TRUE(big.find(id).has_value()) << id;
+  EXPECT_TRUE(rows.empty());
+  big.record({6, 8, true, {}});
+  TakenRequests after(path(), 3);
+  for (int64_t id : {1, 2, 3}) EXPECT_FALSE(after.find(id).has_value()) << id;
+  for (int64_t id : {4, 5, 6}) EXPECT_TRUE(after.find(id).has_value()) << id;
 }
 
 TEST(TakenRequestsRule, OnlyNotCarriedOutBeforeAnyApprovalMayBeTakenAgain) {
@@ -83,6 +159,31 @@ TEST(TakenRequestsRule, OnlyNotCarriedOutBeforeAnyApprovalMayBeTakenAgain) {
         << c.status << " " << c.approved;
 }
 
+TEST_F(Record, OpenListsTheSalesThatMayNotBeFinishedOldestFirst) {
+  TakenRequests r(path());
+  r.record({57, 3, false, {}, 1057, {}});
+  r.record({58, 5, true, {"t", "", ""}, 1058, {"100001", "100002"}});
+  r.record({59, 4, true, {"m", "", ""}, 1059, {"100003"}});
+  r.record({60, 8, true, {}, 1060, {"100004"}});
+  r.record({61, 3, false, {}, 1061, {}});
+  r.record({57, 5, true, {"u", "", ""}, 1057, {"100005"}});  // now the newest
+  const auto ids = [](const std::vector<Entry>& es) {
+    std::vector<std::string> out;
+    for (const Entry& e : es) out.push_back(shown(e));
+    return out;
+  };
+  const std::vector<std::string> open = {
+      shown(Entry{58, 5, true, {"t", "", ""}, 1058, {"100001", "100002"}}),
+      shown(Entry{61, 3, false, {}, 1061, {}}),
+      shown(Entry{57, 5, true, {"u", "", ""}, 1057, {"100005"}})};
+  EXPECT_EQ(ids(r.open()), open);
+  TakenRequests again(path());
+  EXPECT_EQ(ids(again.open()), open);
+  again.record({58, 8, true, {}, 1058, {"100001", "100002"}});
+  EXPECT_EQ(again.open().size(), 2u);
+  EXPECT_TRUE(TakenRequests(path() + ".none").open().empty());
+}
+
 TEST_F(Record, AFileThatIsNotARecordIsRefusedAndLeftAsItIs) {
   const char* const files[] = {
       "garbage\n",
@@ -91,6 +192,8 @@ TEST_F(Record, AFileThatIsNotARecordIsRefusedAndLeftAsItIs) {
       "tefsync requisicoes 1\n57\t8\t2\t\t\t\n",
       "tefsync requisicoes 1\n57\t5\t1\ta\\qb\t\t\n",
       "tefsync requisicoes 1\n57\t5\t1\t\t\n",
+      "tefsync requisicoes 2\n57\t8\t1\t0\t1\t\t\t\n",
+      "tefsync requisicoes 2\n57\t8\t1\t0\t0\t\0\t\t\n",
   };
   for (const char* bytes : files) {
     put(bytes);
@@ -104,7 +207,7 @@ TEST_F(Record, AFileThatIsNotARecordIsRefusedAndLeftAsItIs) {
 TEST_F(Record, ACrashAtAnyFileOperationLeavesTheOldOrTheNewRecord) {
   {
     TakenRequests r(path());
-    r.record({57, 5, true, {"t1", "t2", ""}});
+    r.record({57, 5, true, {"t1", "t2", ""}, 1057, {"100001"}});
   }
   const std::string before = onDisk();
   struct Cut {};
