@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/record_line.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 
 namespace tefsync {
@@ -18,6 +19,9 @@ namespace {
 // numero, the count of NSUs, the NSUs, three texts.
 constexpr std::string_view kCabecalho = "tefsync requisicoes ";
 constexpr int kVersao = 2;
+const char* const kOperacao = "Registro de requisicoes";
+// Lost ids a log row lists by number; the rest it counts.
+constexpr size_t kIdsListados = 30;
 
 template <typename T>
 bool number(std::string_view s, T& value) {
@@ -108,6 +112,15 @@ std::string lineOf(const TakenRequests::Entry& e) {
   return line + "\n";
 }
 
+std::string two(int n) {
+  return std::string(1, static_cast<char>('0' + n / 10 % 10)) + static_cast<char>('0' + n % 10);
+}
+
+std::string baseName(const std::string& path) {
+  const size_t sep = path.find_last_of("/\\");
+  return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
 struct Reading {
   std::vector<TakenRequests::Entry> entries;  // whole lines, oldest first, one an id
   std::vector<std::string> found;  // what is wrong with the file, in words; empty: nothing
@@ -191,23 +204,79 @@ Reading read(std::string_view bytes) {
 TakenRequests::TakenRequests(std::string path, size_t maxIds)
     : path_(std::move(path)), maxIds_(std::max<size_t>(maxIds, 1)) {}
 
+void TakenRequests::log(const std::string& mensagem) const {
+  if (onLog) onLog(kOperacao, mensagem);
+}
+
 void TakenRequests::load() {
   if (loaded_) return;
   std::vector<Entry> entries;
-  if (plat::fileExists(path_)) {
+  damagedInPlace_.clear();
+  // A folder under the record's name is a file that cannot be read, not a missing one.
+  if (plat::fileExists(path_) || plat::dirExists(path_)) {
     std::string bytes;
     try {
       bytes = plat::readBytes(path_);
     } catch (const plat::FileError& e) {
       throw TakenRequestsError(e.what());
     }
-    Reading r = read(bytes);
-    if (!r.found.empty())
-      throw TakenRequestsError("Arquivo " + path_ + " nao e um registro de requisicoes valido");
-    entries = std::move(r.entries);
+    if (bytes.empty()) {
+      // What a cut before the first write leaves; the next record writes the heading.
+      log("Arquivo " + path_ + " vazio: registro sem requisicoes");
+    } else {
+      Reading r = read(bytes);
+      entries = std::move(r.entries);
+      if (!r.found.empty()) mend(bytes, r.found, entries, r.lost);
+    }
   }
   entries_ = std::move(entries);
   loaded_ = true;
+}
+
+void TakenRequests::mend(const std::string& bytes, const std::vector<std::string>& found,
+                         std::vector<Entry>& kept, const std::vector<int64_t>& lost) {
+  std::string what;
+  for (const std::string& f : found) what += (what.empty() ? "" : "; ") + f;
+  log("Arquivo " + path_ + " danificado: " + what);
+  if (kept.size() > maxIds_) kept.erase(kept.begin(), kept.end() - static_cast<long>(maxIds_));
+  const std::string mantidas = std::to_string(kept.size()) + " requisicoes mantidas";
+
+  const plat::DateTime t = plat::clock().now();
+  const std::string dated = path_ + ".danificado-" + std::to_string(t.year) + two(t.month) +
+                            two(t.day) + "-" + two(t.hour) + two(t.minute) + two(t.second);
+  std::string aside = dated;
+  for (int n = 2; plat::fileExists(aside) || plat::dirExists(aside); ++n)
+    aside = dated + "-" + std::to_string(n);
+  try {
+    // Copied rather than renamed: until the fresh record replaces it, the damaged file stays
+    // under the record's name, so a cut in between forgets no id.
+    plat::writeBytesAtomic(aside, bytes, true);
+    plat::setFileTime(aside, plat::fileTime(path_));
+  } catch (const plat::FileError& e) {
+    damagedInPlace_ = plat::systemErrorText(e.systemError());
+    log(mantidas + " so na memoria; o arquivo danificado nao pode ser guardado a parte (" +
+        damagedInPlace_ + ") e fica como esta: nenhuma requisicao sera registrada");
+  }
+  if (damagedInPlace_.empty()) {
+    const std::string guardado = "; o arquivo danificado foi guardado como " + baseName(aside);
+    try {
+      write(kept);
+      log(mantidas + guardado);
+    } catch (const std::exception& e) {
+      // The copy aside is made: the next record writes over the damaged file.
+      log(mantidas + guardado + ", mas o registro novo nao pode ser gravado: " + e.what());
+    }
+  }
+
+  if (lost.empty()) {
+    log("Nenhum id perdido");
+    return;
+  }
+  std::string ids;
+  for (size_t i = 0; i < lost.size() && i < kIdsListados; ++i)
+    ids += (i == 0 ? "" : ", ") + std::to_string(lost[i]);
+  if (lost.size() > kIdsListados) ids += " e mais " + std::to_string(lost.size() - kIdsListados);
+  log("Ids perdidos, que podem ser realizados de novo: " + ids);
 }
 
 void TakenRequests::write(const std::vector<Entry>& entries) const {
@@ -235,7 +304,12 @@ std::vector<TakenRequests::Entry> TakenRequests::open() {
 }
 
 void TakenRequests::record(Entry entry) {
+  if (loaded_ && !damagedInPlace_.empty()) loaded_ = false;  // try to keep it aside again
   load();
+  if (!damagedInPlace_.empty())
+    throw TakenRequestsError(
+        "Arquivo " + path_ +
+        " danificado nao pode ser guardado a parte para ser regravado: " + damagedInPlace_);
   if (entry.nsus.size() > kMaxNsus)
     throw TakenRequestsError("Requisicao " + std::to_string(entry.id) + " com " +
                              std::to_string(entry.nsus.size()) + " NSUs: o arquivo " + path_ +

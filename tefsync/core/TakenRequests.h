@@ -15,7 +15,7 @@
 
 namespace tefsync {
 
-// The record file cannot be read or does not hold what this program writes.
+// The record file cannot be read, or cannot be written.
 class TakenRequestsError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -49,11 +49,14 @@ class TakenRequests {
 
   const std::string& path() const { return path_; }
 
-  // Rows for the event log.
+  // Rows for the event log: what a damaged or empty file held and what became of it.
   std::function<void(const std::string& operacao, const std::string& mensagem)> onLog;
 
-  // The entry of an id, if recorded. Reads the file at first use; throws
-  // TakenRequestsError for a file that cannot be read or parsed (it is left as it is).
+  // The entry of an id, if recorded. Reads the file at first use. A file that reads but
+  // is damaged is mended: a copy of it is kept beside it under a dated name, the whole
+  // lines are kept and written as a fresh record, and onLog names what was lost. Throws
+  // TakenRequestsError only for a file that cannot be read (it is left as it is, and the
+  // next call reads it again).
   std::optional<Entry> find(int64_t id);
 
   // The entries whose sale may not be finished (status 3 or 5), oldest first. Reads as
@@ -61,8 +64,10 @@ class TakenRequests {
   std::vector<Entry> open();
 
   // Records an entry as the most recent, replacing the id's earlier one, and writes the
-  // whole record atomically and flushed before returning (throws plat::FileError, or
-  // TakenRequestsError for more than kMaxNsus NSUs).
+  // whole record atomically and flushed before returning. Throws TakenRequestsError or
+  // plat::FileError, naming the file and the reason, when it cannot be written (a folder that
+  // cannot be written, a damaged file that could not be kept aside); the entries are then as
+  // they were.
   void record(Entry entry);
 
   // A request may be taken to a sale again only when its sale ended "not carried out"
@@ -71,11 +76,18 @@ class TakenRequests {
 
  private:
   void load();
+  // Keeps a damaged file's bytes aside and writes the entries kept from it as a fresh record.
+  void mend(const std::string& bytes, const std::vector<std::string>& found,
+            std::vector<Entry>& kept, const std::vector<int64_t>& lost);
   void write(const std::vector<Entry>& entries) const;
+  void log(const std::string& mensagem) const;
 
   std::string path_;
   size_t maxIds_;
   bool loaded_ = false;
+  // Why a damaged file still lies under the record's name with no copy of it aside
+  // (empty when none does): it must not be written over.
+  std::string damagedInPlace_;
   std::vector<Entry> entries_;  // oldest first
 };
 
