@@ -280,6 +280,10 @@ void TakenRequests::mend(const std::string& bytes, const std::vector<std::string
 }
 
 void TakenRequests::write(const std::vector<Entry>& entries) const {
+  // A rename would replace a read-only file on POSIX; on Windows it is refused.
+  if (plat::isReadOnlyFile(path_))
+    throw TakenRequestsError("Arquivo " + path_ +
+                             " nao pode ser gravado: o arquivo e somente para leitura");
   std::string bytes = std::string(kCabecalho) + std::to_string(kVersao) + "\n";
   for (const Entry& e : entries) bytes += lineOf(e);
   // The TEF texts carry card data: owner only, like the settings file.

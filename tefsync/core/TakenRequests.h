@@ -65,8 +65,8 @@ class TakenRequests {
 
   // Records an entry as the most recent, replacing the id's earlier one, and writes the
   // whole record atomically and flushed before returning. Throws TakenRequestsError or
-  // plat::FileError, naming the file and the reason, when it cannot be written (a folder that
-  // cannot be written, a damaged file that could not be kept aside); the entries are then as
+  // plat::FileError, naming the file and the reason, when it cannot be written (a read-only
+  // file or folder, a damaged file that could not be kept aside); the entries are then as
   // they were.
   void record(Entry entry);
 

@@ -375,6 +375,41 @@ TEST_F(Damaged, AFileThatCannotBeReadIsLeftAsItIs) {
   EXPECT_EQ(shown(r.find(58)), shown(e58));
 }
 
+TEST_F(Damaged, AReadOnlyFileIsNotReplaced) {
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::permissions(path(), write, fs::perm_options::remove);
+  TakenRequests r = make();
+  ASSERT_TRUE(r.find(57).has_value());
+  try {
+    r.record({60, 3, false, {}, 1060, {}});
+    ADD_FAILURE() << "recorded";
+  } catch (const tefsync::TakenRequestsError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Arquivo " + path() + " nao pode ser gravado: o arquivo e somente para leitura");
+  }
+  EXPECT_FALSE(r.find(60).has_value());  // the entries are as they were
+  EXPECT_EQ(shown(r.find(58)), shown(e58));
+  EXPECT_EQ(onDisk(), intact);
+
+  // Damaged and read-only: kept aside, the whole lines kept in memory, not written over.
+  fs::permissions(path(), fs::perms::owner_write, fs::perm_options::add);
+  put(intact.substr(0, intact.size() - 1));
+  fs::permissions(path(), write, fs::perm_options::remove);
+  rows.clear();
+  TakenRequests damaged = make();
+  EXPECT_EQ(shown(damaged.find(58)), shown(e58));
+  EXPECT_TRUE(read(path() + kAside) == onDisk());
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_NE(rows[1].second.find("mas o registro novo nao pode ser gravado"), std::string::npos)
+      << rows[1].second;
+  EXPECT_THROW(damaged.record({60, 3, false, {}}), tefsync::TakenRequestsError);
+  EXPECT_EQ(onDisk(), intact.substr(0, intact.size() - 1));
+  fs::permissions(path(), fs::perms::owner_write, fs::perm_options::add);
+  damaged.record({60, 3, false, {}});  // writable again: the fresh record goes over it
+  EXPECT_EQ(shown(TakenRequests(path()).find(59)), shown(std::nullopt));
+  EXPECT_TRUE(TakenRequests(path()).find(60).has_value());
+}
+
 TEST_F(Damaged, InAFolderThatCannotBeWrittenNothingIsLostOrWrittenOver) {
   struct Case {
     const char* name;
