@@ -93,6 +93,11 @@ void writeText(std::string_view path, std::string_view utf8);
 int64_t fileTime(std::string_view path);
 bool setFileTime(std::string_view path, int64_t seconds);
 
+// True for an existing file that the system keeps from being written: the read-only
+// attribute on Windows; on POSIX no write permission for anyone, or none for this process.
+// A rename replaces such a file on POSIX, so a writer that must honour it asks first.
+bool isReadOnlyFile(std::string_view path);
+
 // The file's attributes as the platform keeps them (POSIX permission bits, Windows
 // attribute flags), only for handing from one file to another; -1 when missing.
 int fileAttributes(std::string_view path);

@@ -343,6 +343,14 @@ bool setFileTime(std::string_view path, int64_t seconds) {
   return ::utimensat(AT_FDCWD, np(path).c_str(), times, 0) == 0;
 }
 
+bool isReadOnlyFile(std::string_view path) {
+  const std::string p = np(path);
+  struct stat st {};
+  if (!statPath(p, st) || S_ISDIR(st.st_mode)) return false;
+  // Without any write bit it is read-only even for root, as the attribute is on Windows.
+  return (st.st_mode & 0222) == 0 || ::access(p.c_str(), W_OK) != 0;
+}
+
 int fileAttributes(std::string_view path) {
   struct stat st {};
   if (!statPath(np(path), st)) return -1;

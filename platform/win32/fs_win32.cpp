@@ -300,6 +300,12 @@ bool setFileTime(std::string_view path, int64_t seconds) {
   return ::SetFileTime(h.get(), nullptr, nullptr, &ft) != 0;
 }
 
+bool isReadOnlyFile(std::string_view path) {
+  const DWORD a = attributesOf(path);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) &&
+         (a & FILE_ATTRIBUTE_READONLY);
+}
+
 int fileAttributes(std::string_view path) {
   const DWORD a = attributesOf(path);
   return a == INVALID_FILE_ATTRIBUTES ? -1 : static_cast<int>(a);

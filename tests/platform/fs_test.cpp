@@ -373,4 +373,17 @@ TEST_F(FsTest, FileTimesAndAttributes) {
   EXPECT_TRUE(plat::setFileAttributes("C:\\f", before));  // so the folder can go
 }
 
+TEST_F(FsTest, AFileWithoutWritePermissionIsReadOnly) {
+  EXPECT_FALSE(plat::isReadOnlyFile("C:\\none"));
+  fs::create_directories(drive.at("folder"));
+  EXPECT_FALSE(plat::isReadOnlyFile("C:\\folder"));
+  TempDrive::put(drive.at("f"), "x");
+  EXPECT_FALSE(plat::isReadOnlyFile("C:\\F"));
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::permissions(drive.at("f"), write, fs::perm_options::remove);
+  EXPECT_TRUE(plat::isReadOnlyFile("C:\\F"));
+  fs::permissions(drive.at("f"), fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_FALSE(plat::isReadOnlyFile("c:\\f"));
+}
+
 }  // namespace
