@@ -427,14 +427,9 @@ bool TfrmPrincipal::saleOf(const TakenRequests::Entry& e) {
 }
 
 bool TfrmPrincipal::resumeOpenRequests() {
-  std::vector<TakenRequests::Entry> abertas;
-  try {
-    abertas = taken_->open();
-  } catch (const std::exception& e) {
-    // Without the record nobody can tell which requests were sold: none is taken.
-    addList("Registro de requisicoes", scrub(e.what()));
-    return false;
-  }
+  // A record that cannot be read ends the tick with its error: without it nobody can tell
+  // which requests were sold, so none is taken.
+  const std::vector<TakenRequests::Entry> abertas = taken_->open();
   if (abertas.empty()) {
     retomadaAvisada_ = false;
     return true;
@@ -708,11 +703,12 @@ void TfrmPrincipal::Post_Enviar_Dados(const std::string& qualEnvio, const std::s
     mmoRequest = mmoDados;
     plat::HttpResponse r = send("POST", urlBase + path, mmoDados, kReportTimeoutMs);
     const std::string T = compactJson(r.body);
+    // A server fault did not take the report; a refusal (4xx) is the cloud's last word.
     if (q == "verifica_6_7") {
       Status_6_7 = readDecision(T);
       statusNaNuvem_ = readCurrentStatus(T);
     }
-    envioOk_ = true;
+    envioOk_ = r.status < 500;
   } catch (const std::exception& e) {
     addList("Erro: " + q, scrub(e.what()));
   }

@@ -200,9 +200,13 @@ TEST_F(Service, FailedReportsDoNotStopTheCycle) {
                         {"Aguardar resposta TEF", ""},
                         {"Resposta TEF", "Operacao realizada = Sts 5"},
                         {"Erro: verifica_6_7", ""},
+                        // The cloud cannot decide on a sale it never heard of.
+                        {"Resposta TEF", "Pedido em Sts 3 na nuvem; Sts 5 reenviado"},
+                        {"Resposta TEF", "Operacao realizada = Sts 5"},
                         {"Operacao TEF confirmada", "Sts = 7"},
                         {"Resposta TEF", "Operacao realizada = Sts 8"}}));
-  EXPECT_EQ(mock.bodies("verifica").size(), 4u);  // two unreadable, one not JSON, then 7
+  // Two unreadable, one not JSON, one at 3, then 7.
+  EXPECT_EQ(mock.bodies("verifica").size(), 5u);
   EXPECT_EQ(cloudStatus(id), 8);
 }
 

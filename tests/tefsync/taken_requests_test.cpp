@@ -163,12 +163,12 @@ TEST(TakenRequestsRule, OnlyNotCarriedOutBeforeAnyApprovalMayBeTakenAgain) {
         << c.status << " " << c.approved;
 }
 
-TEST_F(Record, OpenListsTheSalesThatMayNotBeFinishedOldestFirst) {
+TEST_F(Record, OpenListsTheRequestsNotEndedOldestFirst) {
   TakenRequests r(path());
   r.record({57, 3, false, {}, 1057, {}});
   r.record({58, 5, true, {"t", "", ""}, 1058, {"100001", "100002"}});
-  r.record({59, 4, true, {"m", "", ""}, 1059, {"100003"}});
-  r.record({60, 8, true, {}, 1060, {"100004"}});
+  r.record({59, 4, true, {"m", "", ""}, 1059, {"100003"}, true});
+  r.record({60, 8, true, {}, 1060, {"100004"}, true});
   r.record({61, 3, false, {}, 1061, {}});
   r.record({57, 5, true, {"u", "", ""}, 1057, {"100005"}});  // now the newest
   const auto ids = [](const std::vector<Entry>& es) {
@@ -183,8 +183,13 @@ TEST_F(Record, OpenListsTheSalesThatMayNotBeFinishedOldestFirst) {
   EXPECT_EQ(ids(r.open()), open);
   TakenRequests again(path());
   EXPECT_EQ(ids(again.open()), open);
+  // A decision taken, and a last report that has not reached the cloud, keep it open.
+  again.record({58, 7, true, {}, 1058, {"100001", "100002"}});
+  EXPECT_EQ(again.open().size(), 3u);
   again.record({58, 8, true, {}, 1058, {"100001", "100002"}});
-  EXPECT_EQ(again.open().size(), 2u);
+  EXPECT_EQ(TakenRequests(path()).open().size(), 3u);
+  again.record({58, 8, true, {}, 1058, {"100001", "100002"}, true});
+  EXPECT_EQ(TakenRequests(path()).open().size(), 2u);
   EXPECT_TRUE(TakenRequests(path() + ".none").open().empty());
 }
 
@@ -263,7 +268,7 @@ TEST_F(Damaged, TheWholeLinesAreKeptTheFileSetAsideAndTheLostIdsNamed) {
        {57, 58, 59},
        "4 linhas invalidas, a primeira na linha 2"},
       {"the newest line of an id wins",
-       [](const std::string& s) { return s + "57\t5\t1\t1057\t0\tnovo\t\t\n\xff\n"; },
+       [](const std::string& s) { return s + "57\t5\t1\t0\t1057\t0\tnovo\t\t\n\xff\n"; },
        {e58, e59, Entry{57, 5, true, {"novo", "", ""}, 1057, {}}},
        {},
        "1 linha invalida, a primeira na linha 6"},
@@ -316,10 +321,8 @@ TEST_F(Damaged, TheWholeLinesAreKeptTheFileSetAsideAndTheLostIdsNamed) {
     rows.clear();
     TakenRequests again = make();
     for (const Entry& e : c.kept) EXPECT_EQ(shown(again.find(e.id)), shown(e));
-    EXPECT_EQ(again.open().size(),
-              static_cast<size_t>(std::count_if(c.kept.begin(), c.kept.end(), [](const Entry& e) {
-                return e.status == 3 || e.status == 5;
-              })));
+    EXPECT_EQ(again.open().size(), static_cast<size_t>(std::count_if(c.kept.begin(), c.kept.end(),
+                                                                     TakenRequests::isOpen)));
     EXPECT_TRUE(rows.empty()) << rows.front().second;
     again.record({70, 8, true, {}});
     EXPECT_TRUE(TakenRequests(path()).find(70).has_value());
@@ -585,17 +588,23 @@ TEST_F(Taken, FailedReportsThenTheNextPollMakeOneSaleOnly) {
   const std::string texts = mock.bodies("retorno").at(0);
 
   endAfterMs = -1;
-  createService();  // started again
+  createService();  // started again: the open request comes first
   pollAgain();
-  EXPECT_TRUE(loggedResend(57, 5));
   ASSERT_EQ(mock.bodies("retorno").size(), 2u);
   EXPECT_EQ(mock.bodies("retorno")[1], texts);  // the same report
   EXPECT_EQ(cloudStatus(id), 5);
-  // No second sale; the restart's recovery undoes the one cut in its decision wait.
-  const std::vector<std::string> ops = managerOps();
+  // No second sale, and the one cut in its decision wait waits for the cloud's decision.
+  std::vector<std::string> ops = managerOps();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "CRT"), 1);
-  EXPECT_EQ(std::count(ops.begin(), ops.end(), "CNF"), 0);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "CNF") + std::count(ops.begin(), ops.end(), "NCN"),
+            0);
+  mock.setDecision(id, 6);
+  createService();
+  pollAgain();
+  ops = managerOps();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "CRT"), 1);
   EXPECT_EQ(ops.back(), "NCN");
+  EXPECT_EQ(cloudStatus(id), 8);
   EXPECT_TRUE(errors.empty());
 }
 
@@ -673,8 +682,14 @@ TEST_F(Taken, NotCarriedOutBeforeAnyApprovalIsTakenAgain) {
     const size_t before = journal().transactions.size();
     poll();
     EXPECT_EQ(cloudStatus(id), 1) << c.name;
+    poll();  // the report that did not arrive goes first
+    EXPECT_EQ(cloudStatus(id), 4) << c.name;
+    EXPECT_EQ(journal().transactions.size(), before) << c.name;
+    // The cloud offers it again: a new sale, approved this time.
+    mock.reset();
+    addRequest(id, c.payments);
     mock.setDecision(id, 7);
-    poll();  // the cloud offers it again: a new sale, approved this time
+    poll();
     EXPECT_EQ(cloudStatus(id), 8) << c.name;
     EXPECT_FALSE(loggedResend(id, 4)) << c.name;
     const auto transactions = journal().transactions;
@@ -699,10 +714,12 @@ TEST_F(Taken, ASaleCutAtTheManagerIsNeverStartedAgain) {
   mock.clearFaults();
   svc->Habilita_inicial();
   pollAgain();
-  EXPECT_TRUE(loggedResend(57, 3));
-  EXPECT_EQ(cloudStatus(id), 3);
+  // The cloud never heard of an approval: the answer the manager gave is undone and the
+  // cloud told the sale was not carried out.
+  EXPECT_EQ(cloudStatus(id), 4);
   const std::vector<std::string> ops = managerOps();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "CRT"), 1);
+  EXPECT_EQ(ops.back(), "NCN");
 }
 
 TEST_F(Taken, ARecordThatCannotBeReadStopsTheSaleWithAnError) {
@@ -738,7 +755,7 @@ TEST_F(Taken, ADamagedRecordStopsNoSaleAndAnIntactIdIsNotSoldAgain) {
       if (f.path().filename().string().rfind(TakenRequests::kArquivo, 0) == 0) fs::remove(f.path());
     {
       TakenRequests r(record);
-      r.record({57, 8, true, {}, 1057, {"100001"}});
+      r.record({57, 8, true, {}, 1057, {"100001"}, true});
       r.record({58, 3, false, {}, 1058, {}});  // the last line: a cut takes it
     }
     const std::string damaged = c.damage(read(record));
