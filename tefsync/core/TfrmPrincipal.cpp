@@ -96,6 +96,9 @@ void TfrmPrincipal::FormCreate() {
   for (const char* dir :
        {"c:\\drivezkt\\tmp\\", "c:\\drivezkt\\tmp\\tef\\", "C:\\TEF_DIAL\\BKPINTPOS\\"})
     plat::createDir(dir);
+  // The lock below needs the backup folder even on a computer whose manager is not
+  // installed yet (the engine creates only the levels under it).
+  plat::createDir("C:\\CLIENT\\");
   frmTefSitef_XE_ = std::make_unique<tef::TfrmTefSitef_XE>();
   frmTEFSitef_ = std::make_unique<tef::TfrmTEFSitef>(*frmTefSitef_XE_, *frmTEFSelect_);
   // Before anything of the engine's state is read: a second synchronizer on one manager would
@@ -274,6 +277,8 @@ void TfrmPrincipal::SpeedButton1Click() {
       }
     }
     engine.RealizaTransacaoCRT("0.00", "ADM", "NAO_HA", 0, 0, 0);
+    // Nobody confirms the administrative transaction: what it kept is finished right away.
+    finalizaPendencias("apos o comando");
   });
 }
 
@@ -301,39 +306,52 @@ void TfrmPrincipal::timerApiTimerBody() {
     // Unfinished money is finished whatever else is wrong with the settings; a request that
     // is still open comes before any new one.
     if (resumeOpenRequests()) {
-      if (recuperacaoInicialPendente_) recuperacaoInicial();
-      if (!settingsError() && get_Status()) carryOutRequest();
+      // Nothing kept to finish waits for the next request.
+      finalizaPendencias(inicio_ ? "na inicializacao" : "sem operacao em curso");
+      inicio_ = false;
+      if (!settingsError() && get_Status()) {
+        carryOutRequest();
+        // What the sale found or left (a late approval, an unacknowledged finish) is
+        // finished in the same tick.
+        if (taken_->open().empty()) finalizaPendencias("apos a venda");
+      }
     }
   }
   habilTimer("API", true);
 }
 
-void TfrmPrincipal::recuperacaoInicial() {
+void TfrmPrincipal::finalizaPendencias(const char* quando) {
   tef::TfrmTEFSitef& engine = *frmTEFSitef_;
   const bool pendente = engine.TemTransacaoPorFinalizar() || engine.pasta().temMarcador() ||
                         engine.pasta().temResposta();
   if (!frmConfig_->chkTefSitef || !pendente) {
-    recuperacaoInicialPendente_ = false;
+    recuperacao_ = Recuperacao::Nada;
     return;
   }
-  // An error here must not stop polling: the next cloud request runs the recovery anyway.
+  // One row per change of state, not one per tick.
+  const auto estado = [this](Recuperacao novo, const std::string& texto) {
+    if (novo != recuperacao_) addList("Recuperacao TEF", texto);
+    recuperacao_ = novo;
+  };
+  // An error here must not stop polling: it is tried again at the next poll.
   try {
     frmTEFSelect_->temTefSitef = true;
     if (engine.VerificaGerenciadorPadrao() != 0) {
-      if (!gerenciadorInativoAvisado_)
-        addList("Recuperacao TEF", "Gerenciador inativo; nova tentativa na proxima consulta");
-      gerenciadorInativoAvisado_ = true;
+      estado(Recuperacao::GerenciadorInativo,
+             "Gerenciador inativo; nova tentativa na proxima consulta");
       return;
     }
-    recuperacaoInicialPendente_ = false;
-    addList("Recuperacao TEF", "Transacao pendente encontrada na inicializacao");
+    if (recuperacao_ != Recuperacao::NaoFinalizada)
+      addList("Recuperacao TEF", std::string("Transacao pendente encontrada ") + quando);
     const int r = engine.Verifica_Transacao_Pendente();
-    addList("Recuperacao TEF", r == 0 && !engine.TemTransacaoPorFinalizar()
-                                   ? "Transacao pendente finalizada"
-                                   : "Transacao pendente nao finalizada");
+    if (r == 0 && !engine.TemTransacaoPorFinalizar()) {
+      addList("Recuperacao TEF", "Transacao pendente finalizada");
+      recuperacao_ = Recuperacao::Nada;
+    } else {
+      estado(Recuperacao::NaoFinalizada, "Transacao pendente nao finalizada");
+    }
   } catch (const std::exception& e) {
-    recuperacaoInicialPendente_ = false;
-    addList("Recuperacao TEF", scrub(e.what()));
+    estado(Recuperacao::Erro, scrub(e.what()));
   }
 }
 

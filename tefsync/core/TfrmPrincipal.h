@@ -199,7 +199,10 @@ class TfrmPrincipal {
 
  private:
   void timerApiTimerBody();
-  void recuperacaoInicial();
+  // Finishes what the backup folder holds to finish (a sale cut before the cloud saw it, a
+  // late approval, an unacknowledged confirmation or undo), when no request the cloud decides
+  // on is open; the log gets one row per change of state.
+  void finalizaPendencias(const char* quando);
   void carryOutRequest();
   // Waits for the cloud's decision on the request in id_do_processo and applies it; resumed
   // after a restart it finishes the stored sale through the recovery.
@@ -244,10 +247,11 @@ class TfrmPrincipal {
   std::unique_ptr<TakenRequests> taken_;
   std::unique_ptr<plat::FileLock> exclusivo_;
   bool inTick_ = false;
-  // Work a power cut left in the backup folder is finished on the first poll tick, not
-  // hours later with the next cloud request.
-  bool recuperacaoInicialPendente_ = true;
-  bool gerenciadorInativoAvisado_ = false;
+  // Work left in the backup folder is finished at the first poll tick and at every poll
+  // while idle, not hours later with the next cloud request.
+  bool inicio_ = true;
+  enum class Recuperacao { Nada, GerenciadorInativo, NaoFinalizada, Erro };
+  Recuperacao recuperacao_ = Recuperacao::Nada;
   bool retomadaAvisada_ = false;        // the open request waiting on the manager was logged
   int statusNaNuvem_ = 0;               // the request's status in the last decision answer
   bool envioOk_ = false;                // the last report got the cloud's answer

@@ -108,20 +108,71 @@ CARTDIGI approve delay=6000'
   echo "tefsync restarted $((SECONDS - cut_at)) s after the cut"
   ls "$SHOP/shop/ping" | grep -q '^Restart_em_[0-9]\{8\}_[0-9]\{6\}\.txt$' || shop_fail "no restart record"
   first_nsus=$(shop_nsus)
+  if [ "$left_at" = 5 ]; then
+    # The cloud saw the sale at 5: it decides, however long after the cut.
+    sleep 3
+    for nsu in $first_nsus; do
+      [ "$(shop_txn_state "$nsu")" = pending ] || shop_fail "the cut sale was finished before the decision"
+    done
+    shop_admin decision "{\"id\":$id,\"decision\":7}" >/dev/null
+    shop_wait "the cut request's status 8" 120 shop_status_is "$id" 8
+    for nsu in $first_nsus; do EXPECTED[$nsu]=confirmed; done
+    shop_expect_eq "cut request statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  else
+    # The cloud never heard of an approval: undone, and told the sale was not carried out.
+    shop_wait "the cut request's status 4" 120 shop_status_is "$id" 4
+    for nsu in $first_nsus; do EXPECTED[$nsu]=undone; done
+    shop_expect_eq "cut request statuses" "1 3 4" "$(shop_reported "$id" | xargs)"
+  fi
   id2=$(shop_add_request '"requisicao_1":"CRT","valor_1":"3,00"')
   shop_admin decision "{\"id\":$id2,\"decision\":7}" >/dev/null
   shop_wait "the next request's status 8" 120 shop_status_is "$id2" 8
-  for nsu in $first_nsus; do EXPECTED[$nsu]=undone; done
   second=$(shop_nsus | grep -vxF "$first_nsus" || true)
   [ -n "$second" ] || shop_fail "the next request made no transaction"
   EXPECTED[$second]=confirmed
   assert_all_finished
-  # The earlier sale is undone before the next sale starts.
-  last_undo=$(grep -n "^REQ"$'\t'"NCN" "$SHOP/journal.txt" | tail -1 | cut -d: -f1)
+  # The cut sale is finished before the next sale starts.
+  last_finish=$(grep -n "^REQ"$'\t'"\(NCN\|CNF\)" "$SHOP/journal.txt" | head -n "$(echo "$first_nsus" | wc -w)" | tail -1 | cut -d: -f1)
   next_crt=$(grep -n "^REQ"$'\t'"CRT" "$SHOP/journal.txt" | tail -1 | cut -d: -f1)
-  [ "$last_undo" -lt "$next_crt" ] || shop_fail "undo came after the next sale started"
-  # The cloud is told nothing more of the cut request.
-  shop_expect_eq "first request status" "$left_at" "$(shop_status "$id")"
+  [ "$last_finish" -lt "$next_crt" ] || shop_fail "the cut sale was finished after the next sale started"
+  ;;
+twocopies)
+  # A second synchronizer, from a second install folder, started while the first waits for
+  # the cloud's decision: it ends at once and changes nothing.
+  shop_setup 'CRT approve'
+  shop_settings 2
+  mkdir -p "$SHOP/shop2"
+  cp "$SHOP/shop/$SHOP_EXE" "$SHOP/shop/configAPI_TEF.ini" "$SHOP/shop2/"
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"25.90"')
+  TEFSYNC_HEADLESS=1 "$SHOP/shop/$SHOP_EXE" >"$SHOP/guard.txt" 2>&1 &
+  SHOP_PIDS+=($!)
+  first=$!
+  shop_wait "status 5" 60 shop_status_is "$id" 5
+  rc=0
+  TEFSYNC_HEADLESS=1 timeout 30 "$SHOP/shop2/$SHOP_EXE" >"$SHOP/second.txt" 2>"$SHOP/second-err.txt" || rc=$?
+  [ "$rc" -ne 0 ] && [ "$rc" -ne 124 ] || shop_fail "the second copy ended with $rc"
+  grep -q "O sincronizador já está em execução neste computador" "$SHOP/second-err.txt" ||
+    shop_fail "the second copy did not say why: $(cat "$SHOP/second-err.txt")"
+  [ ! -s "$SHOP/second.txt" ] || shop_fail "the second copy logged: $(cat "$SHOP/second.txt")"
+  kill -0 "$first" 2>/dev/null || shop_fail "the first copy ended"
+  shop_admin decision "{\"id\":$id,\"decision\":7}" >/dev/null
+  shop_wait "status 8" 60 shop_status_is "$id" 8
+  shop_expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "sales" 1 "$(shop_journal REQ | awk -F'\t' '$2 == "CRT"' | wc -l)"
+  EXPECTED[$(shop_nsus)]=confirmed
+  assert_all_finished
+  # Two started at the same moment: one runs, the other ends.
+  kill -TERM "$first"
+  shop_wait "the first copy to end" 30 sh -c "! kill -0 $first"
+  TEFSYNC_HEADLESS=1 "$SHOP/shop/$SHOP_EXE" >>"$SHOP/guard.txt" 2>&1 &
+  a=$!
+  TEFSYNC_HEADLESS=1 "$SHOP/shop2/$SHOP_EXE" >"$SHOP/second.txt" 2>&1 &
+  b=$!
+  SHOP_PIDS+=($a $b)
+  sleep 3
+  running=0
+  for p in $a $b; do kill -0 "$p" 2>/dev/null && running=$((running + 1)); done
+  shop_expect_eq "copies running" 1 "$running"
   ;;
 faults)
   shop_setup 'CRT approve'

@@ -114,6 +114,34 @@ TEST_F(ServiceRecovery, UnfinishedWorkIsFinishedOnTheFirstTick) {
   EXPECT_EQ(journal().finishes(), std::vector<std::string>{"NCN 4242"});
 }
 
+// While idle, whatever is kept to finish is tried at every poll: with the manager silent the
+// log says so once, and once it answers the work is finished with its own rows.
+TEST_F(ServiceRecovery, IdleTicksFinishWhatIsKeptWithOneRowPerChange) {
+  startManager("ATV noack times=3\n");
+  // A late approval kept aside by an earlier run's sale.
+  put("Client/BKPINTPOS/INTPOS.AT1",
+      answerText({"000-000 = CRT", "001-000 = 080000", "002-000 = 1057", "009-000 = 0",
+                  "010-000 = VISA", "012-000 = 4242", "028-000 = 1", "999-999 = 0"}));
+  startService();
+  std::vector<std::string> rows;
+  for (int tick = 0; tick < 5; ++tick) {
+    svc->uGetAPI = 0;
+    svc->timerApiTimer();
+  }
+  for (const auto& r : svc->tblList)
+    if (r.Operacao == "Recuperacao TEF") rows.push_back(r.Mensagem);
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "Gerenciador inativo; nova tentativa na proxima consulta",
+                      "Transacao pendente encontrada sem operacao em curso",
+                      "Aprovacao atrasada NSU 4242 desfeita", "Transacao pendente finalizada"}));
+  EXPECT_EQ(journal().finishes(), std::vector<std::string>{"NCN 4242"});
+  size_t checks = 0;
+  for (const auto& r : journal().requests) checks += r.op == "ATV";
+  EXPECT_GE(checks, 4u);          // tried at each of the first four ticks
+  EXPECT_EQ(callsAt.size(), 5u);  // and polled meanwhile
+  EXPECT_TRUE(errors.empty());
+}
+
 // A second "ADM - Sitef": an earlier approved answer without receipt lines blocks nothing;
 // one that needs finishing is finished first; work that cannot be finished is shown.
 TEST_F(ServiceRecovery, SecondAdministrativeRequest) {

@@ -193,6 +193,10 @@ const SweepCase kCases[] = {
     {"ThreePaymentsConfirmed", {{"CRT", "1,00"}, {"CRT", "2,00"}, {"CRT", "3,00"}}, 7, 0},
     {"ThreePaymentsUndoneLater", {{"CRT", "1,00"}, {"CRT", "2,00"}, {"CRT", "3,00"}}, 6, 3},
 };
+void PrintTo(const SweepCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, CycleSweep, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -401,7 +401,12 @@ TEST_F(Cycle, AdmCommandSendsOneAdmWithTheCnpjDigits) {
   startManager();
   start();
   svc->SpeedButton1Click();
-  EXPECT_EQ(log(), (Lines{{"ADm - Sitef", ""}}));
+  // Nobody confirms the administrative transaction: it is finished (undone) right after.
+  EXPECT_EQ(log(), (Lines{{"ADm - Sitef", ""},
+                          {"Recuperacao TEF", "Transacao pendente encontrada apos o comando"},
+                          {"Recuperacao TEF", "Transacao pendente finalizada"}}));
+  EXPECT_EQ(journal().finishes().size(), 1u);
+  EXPECT_EQ(journal().finishes()[0].rfind("NCN ", 0), 0u);
   std::string adm;
   for (const auto& r : requests) {
     if (r.rfind("000-000 = ADM", 0) == 0) adm = r;

@@ -102,6 +102,10 @@ const DecisionCase kDecisionCases[] = {
     {"TwoPaymentsConfirmedLater", {{"CRT", "10,00"}, {"CRT", "5,00"}}, 7, 3},
     {"ThreePaymentsUndone", {{"CRT", "1,00"}, {"CRT", "2,00"}, {"CRT", "3,00"}}, 6, 1},
 };
+void PrintTo(const DecisionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, RestartInTheDecisionWait, ::testing::ValuesIn(kDecisionCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -154,6 +158,10 @@ const CutCase kCutCases[] = {
     {"OnePayment", {{"CRT", "25,90"}}, "Client/BKPINTPOS/INTPOS.001", 1},
     {"FirstOfTwo", {{"CRT", "10,00"}, {"CRT", "5,00"}}, "Client/BKPINTPOS/Multi/INTPOS.001", 1},
 };
+void PrintTo(const CutCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, RestartBeforeTheCloudHeard, ::testing::ValuesIn(kCutCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
