@@ -707,7 +707,7 @@ bool bringRunningForward() {
     if (pid == GetCurrentProcessId()) continue;
     // This process was just started by the user and may give the foreground away.
     AllowSetForegroundWindow(pid);
-    return PostMessageW(other, WM_COMMAND, MAKEWPARAM(kRestaura, 0), 0) != 0;
+    return PostMessageW(other, WM_COMMAND, MAKEWPARAM(MainWindow::kRestaura, 0), 0) != 0;
   }
   return false;
 }

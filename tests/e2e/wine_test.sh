@@ -7,7 +7,10 @@
 #             name is refused)
 #   sale      headless tefsync.exe with sitef-sim on the prefix's drive_c: a confirmed
 #             two-payment sale (statuses 1 3 5 8, exact request bytes)
-#   powercut  tefsync.exe killed in the decision wait; the next request's recovery undoes it
+#   powercut  tefsync.exe killed in the decision wait; after the restart the sale waits for
+#             the cloud's decision and ends as decided before the next request is sold
+#   twocopies a second tefsync.exe started while the first waits for the decision ends at
+#             once with its reason and changes nothing
 #   guardian  procguard.exe starts tefsync.exe and starts it again after it was ended
 #   ctrlc     Ctrl+C on the console of the headless tefsync.exe ends it as "Sair do sistema"
 #             does (exit status 0)
@@ -130,10 +133,39 @@ CRT approve'
   shop_admin decision "{\"id\":$id2,\"decision\":7}" >/dev/null
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
   start_tefsync
+  # The restart asks the cloud first: the sale it saw at 5 waits for its decision.
+  shop_wait "the cut request resumed" 120 grep -qF "| Retomada TEF | Pedido $id aguardando" "$SHOP/tefsync.txt"
+  sleep 6
+  shop_expect_eq "the cut sale before the decision" pending "$(shop_txn_state "$nsu")"
+  shop_expect_eq "sales before the decision" 1 "$(shop_journal REQ | awk -F'\t' '$2 == "CRT"' | wc -l)"
+  shop_admin decision "{\"id\":$id,\"decision\":7}" >/dev/null
+  shop_wait "status 8 of the cut request" 120 shop_status_is "$id" 8
   shop_wait "status 8 of the next request" 180 shop_status_is "$id2" 8
-  shop_expect_eq "the cut sale" undone "$(shop_txn_state "$nsu")"
-  first_crt=$(shop_journal REQ | awk -F'\t' '$2 == "CRT" { n++ } $2 == "NCN" && !ncn { ncn = n } END { print ncn }')
-  shop_expect_eq "undone before the next sale's CRT" 1 "$first_crt"
+  shop_expect_eq "the cut sale" confirmed "$(shop_txn_state "$nsu")"
+  shop_expect_eq "cut request statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  ;;
+twocopies)
+  # A second tefsync.exe from another folder while the first waits for the decision.
+  wine_setup
+  shop_start_stand_ins "$DRIVE_C" 'CRT approve'
+  shop_settings 2
+  mkdir -p "$SHOP/shop2"
+  cp "$SHOP/shop/tefsync.exe" "$SHOP/shop/configAPI_TEF.ini" "$SHOP/shop2/"
+  id=$(shop_add_request '"requisicao_1":"CRT","valor_1":"12.00"')
+  start_tefsync
+  shop_wait "status 5" 120 shop_status_is "$id" 5
+  rc=0
+  (cd "$SHOP/shop2" && TEFSYNC_HEADLESS=1 timeout 60 "$WINE" "$SHOP/shop2/tefsync.exe" \
+    >"$SHOP/second.txt" 2>"$SHOP/second-err.txt") || rc=$?
+  [ "$rc" -ne 0 ] && [ "$rc" -ne 124 ] || shop_fail "the second copy ended with $rc"
+  grep -q "O sincronizador já está em execução neste computador" "$SHOP/second-err.txt" ||
+    shop_fail "the second copy did not say why: $(cat "$SHOP/second-err.txt")"
+  [ ! -s "$SHOP/second.txt" ] || shop_fail "the second copy logged: $(cat "$SHOP/second.txt")"
+  kill -0 "$TEFSYNC_PID" 2>/dev/null || shop_fail "the first copy ended"
+  shop_admin decision "{\"id\":$id,\"decision\":7}" >/dev/null
+  shop_wait "status 8" 120 shop_status_is "$id" 8
+  shop_expect_eq "statuses" "1 3 5 8" "$(shop_reported "$id" | xargs)"
+  shop_expect_eq "the sale" confirmed "$(shop_txn_state "$(shop_nsus)")"
   ;;
 guardian)
   wine_setup
