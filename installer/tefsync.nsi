@@ -131,6 +131,8 @@ Section "Uninstall"
   !insertmacro END_PROGRAMS
   !insertmacro REMOVE_PROGRAM "$INSTDIR\procguard.exe"
   !insertmacro REMOVE_PROGRAM "$INSTDIR\tefsync.exe"
+  ; The guardians' lock file holds nothing; a guardian still running elsewhere keeps it.
+  Delete "$INSTDIR\procguard.lock"
   Delete "$SMSTARTUP\${STARTUP_LINK}"
   Delete "$INSTDIR\uninstall.exe"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -36,8 +36,16 @@ void ProcessosDoSistema::RecolherFilhos() {
   plat::reapChildren();
 }
 
-TfrmPrincipal::TfrmPrincipal(Processos& processos, Tela& tela, std::string pasta)
-    : processos_(processos), tela_(tela), pasta_(std::move(pasta)) {}
+TfrmPrincipal::TfrmPrincipal(Processos& processos, Tela& tela, std::string pasta,
+                             TentarTrava tentar)
+    : processos_(processos),
+      tela_(tela),
+      pasta_(std::move(pasta)),
+      tentar_(tentar ? std::move(tentar) : TentarTrava(plat::FileLock::tryTake)) {}
+
+std::string TfrmPrincipal::arquivoTrava() const {
+  return pasta_ + "procguard.lock";
+}
 
 std::string TfrmPrincipal::arquivoConfig() const {
   return pasta_ + "ConfigGuardian.ini";
@@ -52,7 +60,35 @@ std::string TfrmPrincipal::arquivoResposta() const {
   return pastaPing() + "resp-ping.txt";
 }
 
+bool TfrmPrincipal::TomarVez() {
+  if (trava_) return true;
+  plat::FileLock::Result resultado = plat::FileLock::Result::Failed;
+  std::string erro;
+  trava_ = tentar_(arquivoTrava(), resultado, erro);
+  if (resultado != plat::FileLock::Result::Taken) trava_.reset();
+  if (trava_) {
+    if (!ultimoAviso_.empty()) tela_.Registro("Trava obtida: " + arquivoTrava());
+    return true;
+  }
+  // A lock that cannot be had is no licence to guard beside another guardian: the reason is
+  // said, and the guardian goes on waiting.
+  const bool emUso = resultado == plat::FileLock::Result::Held;
+  const std::string aviso =
+      emUso ? "Aguardando outro guardian desta pasta (" + arquivoTrava() + " em uso)"
+            : "Guardian sem a trava, aguardando: " + erro;
+  if (aviso != ultimoAviso_) {
+    ultimoAviso_ = aviso;
+    if (emUso) {
+      tela_.Registro(aviso);
+    } else {
+      tela_.Erro(aviso);
+    }
+  }
+  return false;
+}
+
 void TfrmPrincipal::FormCreate() {
+  iniciado_ = true;
   iniciarSinc_ = true;
   ultimoTeste_ = 0;
   ultimaVerificacao_ = 0;
@@ -164,7 +200,8 @@ void TfrmPrincipal::btnReiniciarSincClick() {
 }
 
 void TfrmPrincipal::Encerrar() {
-  processos_.Encerra_Processos(nomeEXE_);
+  // A guardian that never started has no synchronizer: the one running is another's.
+  if (iniciado_) processos_.Encerra_Processos(nomeEXE_);
   tela_.ProcessarMensagens();
   tela_.Encerrar();
 }
@@ -178,8 +215,12 @@ void TfrmPrincipal::sairClick() {
 
 void TfrmPrincipal::FormDestroy() {
   timer1Ativo_ = false;
-  processos_.Encerra_Processos(nomeEXE_);
-  processos_.RecolherFilhos();
+  if (iniciado_) {
+    processos_.Encerra_Processos(nomeEXE_);
+    processos_.RecolherFilhos();
+  }
+  // Freed only now: a guardian taking over must not find the ended synchronizer still there.
+  trava_.reset();
 }
 
 }  // namespace procguard

@@ -1,9 +1,14 @@
-// The guardian's logic, free of any window: start-up, the heartbeat tick of Timer1, the
-// restart and the end. The window shell (or the headless loop) shows and forwards.
+// The guardian's logic, free of any window: its turn to guard the folder, start-up, the
+// heartbeat tick of Timer1, the restart and the end. The window shell (or the headless
+// loop) shows and forwards.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+
+#include "platform/lock.h"
 
 namespace procguard {
 
@@ -54,9 +59,25 @@ class Tela {
 class TfrmPrincipal {
  public:
   static constexpr int kIntervaloTimer1Ms = 10000;
+  // How often a guardian whose folder another guardian holds tries the lock again.
+  static constexpr int kIntervaloVezMs = 5000;
+
+  // Tries once, without waiting, to take the lock on the file at arquivo, as
+  // plat::FileLock::tryTake does (the one used when none is given).
+  using TentarTrava = std::function<std::unique_ptr<plat::FileLock>(
+      const std::string& arquivo, plat::FileLock::Result& resultado, std::string& erro)>;
 
   // pasta: the guardian's own folder with its trailing separator (Path_Do_Executavel).
-  TfrmPrincipal(Processos& processos, Tela& tela, std::string pasta);
+  TfrmPrincipal(Processos& processos, Tela& tela, std::string pasta, TentarTrava tentar = {});
+
+  // One guardian per install folder: the one holding the lock file "procguard.lock" in its
+  // folder. Tries the lock once (at once when already held by this guardian); true when
+  // this guardian holds it, for the rest of its life. Until then the program runs none of
+  // its start-up (no tray icon, nothing started, nothing written) and tries again every
+  // kIntervaloVezMs; once true it starts as if it had just started: FormCreate,
+  // ChamarOutrosEXE. Says when it starts waiting and why the lock could not be had.
+  bool TomarVez();
+  bool temVez() const { return trava_ != nullptr; }
 
   void FormCreate();
   void ChamarOutrosEXE();
@@ -76,6 +97,7 @@ class TfrmPrincipal {
   int64_t ultimoTeste() const { return ultimoTeste_; }
   int64_t ultimaVerificacao() const { return ultimaVerificacao_; }
 
+  std::string arquivoTrava() const;
   std::string arquivoConfig() const;
   std::string pastaPing() const;  // with its trailing separator
   std::string arquivoTeste() const;
@@ -91,6 +113,10 @@ class TfrmPrincipal {
   Processos& processos_;
   Tela& tela_;
   std::string pasta_;
+  TentarTrava tentar_;
+  std::unique_ptr<plat::FileLock> trava_;
+  std::string ultimoAviso_;  // what was last said about the lock, said again only when it changes
+  bool iniciado_ = false;    // FormCreate ran: only then is there a synchronizer to end
   std::string nomeEXE_;
   std::string captionReiniciar_;
   std::string captionEncerrar_;

@@ -31,22 +31,39 @@ void ExecutarSemTela(TfrmPrincipal& frm, TelaTexto& tela,
                      const std::function<bool()>& pedidoDeFim) {
   constexpr int64_t kPassoMs = 200;  // how soon a termination request is seen
   auto& relogio = plat::clock();
-  frm.FormCreate();
-  frm.ChamarOutrosEXE();
-  int64_t proximoTick = relogio.monotonicMs() + TfrmPrincipal::kIntervaloTimer1Ms;
+  // Like a window timer: ticks missed during a long tick are not made up.
+  auto seguinte = [&relogio](int64_t& proximo, int64_t intervalo) {
+    const int64_t agora = relogio.monotonicMs();
+    do {
+      proximo += intervalo;
+    } while (proximo <= agora);
+  };
+  int64_t proximaVez = relogio.monotonicMs();
+  int64_t proximoTick = 0;
   while (!tela.encerrado()) {
     if (pedidoDeFim()) {
       frm.sairClick();
       break;
     }
     int64_t agora = relogio.monotonicMs();
+    if (!frm.temVez()) {
+      if (agora >= proximaVez) {
+        if (frm.TomarVez()) {
+          frm.FormCreate();
+          frm.ChamarOutrosEXE();
+          proximoTick = relogio.monotonicMs() + TfrmPrincipal::kIntervaloTimer1Ms;
+          continue;
+        }
+        seguinte(proximaVez, TfrmPrincipal::kIntervaloVezMs);
+        agora = relogio.monotonicMs();
+      }
+      relogio.sleepMs(std::clamp<int64_t>(proximaVez - agora, 1, kPassoMs));
+      continue;
+    }
     if (frm.Timer1Ativo() && agora >= proximoTick) {
       frm.Timer1Timer();
-      // Like a window timer: ticks missed during a long tick are not made up.
+      seguinte(proximoTick, TfrmPrincipal::kIntervaloTimer1Ms);
       agora = relogio.monotonicMs();
-      do {
-        proximoTick += TfrmPrincipal::kIntervaloTimer1Ms;
-      } while (proximoTick <= agora);
     }
     relogio.sleepMs(frm.Timer1Ativo() ? std::clamp<int64_t>(proximoTick - agora, 1, kPassoMs)
                                       : kPassoMs);

@@ -26,9 +26,10 @@ class TelaTexto final : public Tela {
   bool encerrado_ = false;
 };
 
-// The program's entry without a window: FormCreate, ChamarOutrosEXE, then Timer1 every
-// 10 s until the program ends. A termination request (pedidoDeFim answering true) takes
-// the path of "Sair do sistema", so the synchronizer is ended as well; FormDestroy last.
+// The program's entry without a window: once the folder's lock is taken (TomarVez, tried
+// every 5 s until then) FormCreate, ChamarOutrosEXE, then Timer1 every 10 s until the
+// program ends. A termination request (pedidoDeFim answering true) takes the path of
+// "Sair do sistema", so the synchronizer is ended as well; FormDestroy last.
 void ExecutarSemTela(TfrmPrincipal& frm, TelaTexto& tela, const std::function<bool()>& pedidoDeFim);
 
 }  // namespace procguard

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <iostream>
+#include <utility>
 
 #include "common/funcoes_zkt.h"
 #include "platform/display.h"
@@ -28,8 +29,8 @@ QString q(const std::string& s) {
 }  // namespace
 
 JanelaGuardiao::JanelaGuardiao(Processos& processos, const std::string& pasta,
-                               const std::string& titulo)
-    : frm_(processos, *this, pasta) {
+                               const std::string& titulo, TfrmPrincipal::TentarTrava tentar)
+    : frm_(processos, *this, pasta, std::move(tentar)) {
   setWindowTitle("Guardian de Processos");
   setWindowIcon(QIcon(":/MAINICON"));
   resize(414, 195);
@@ -62,7 +63,6 @@ JanelaGuardiao::JanelaGuardiao(Processos& processos, const std::string& pasta,
           [this](QSystemTrayIcon::ActivationReason motivo) {
             if (motivo == QSystemTrayIcon::DoubleClick) restauraClick();
           });
-  tray_.show();
 
   timer1_.setInterval(TfrmPrincipal::kIntervaloTimer1Ms);
   connect(&timer1_, &QTimer::timeout, this, [this] {
@@ -79,16 +79,25 @@ JanelaGuardiao::JanelaGuardiao(Processos& processos, const std::string& pasta,
   });
   pedidoDeFim_.start();
 
-  frm_.FormCreate();
-  btnReiniciarSinc_->setText(q(frm_.captionReiniciar()));
-  btnEncerraSinc_->setText(q(frm_.captionEncerrar()));
+  vez_.setInterval(TfrmPrincipal::kIntervaloVezMs);
+  connect(&vez_, &QTimer::timeout, this, &JanelaGuardiao::Iniciar);
 }
 
 JanelaGuardiao::~JanelaGuardiao() {
   FormDestroy();
 }
 
-void JanelaGuardiao::ChamarOutrosEXE() {
+void JanelaGuardiao::Iniciar() {
+  // Off while a box of the start-up waits for the operator: one try at a time.
+  vez_.stop();
+  if (!frm_.TomarVez()) {
+    vez_.start();
+    return;
+  }
+  tray_.show();
+  frm_.FormCreate();
+  btnReiniciarSinc_->setText(q(frm_.captionReiniciar()));
+  btnEncerraSinc_->setText(q(frm_.captionEncerrar()));
   frm_.ChamarOutrosEXE();
   sincronizarTimer();
 }
@@ -97,6 +106,7 @@ void JanelaGuardiao::FormDestroy() {
   if (destruida_) return;
   destruida_ = true;
   timer1_.stop();
+  vez_.stop();
   pedidoDeFim_.stop();
   tray_.hide();
   frm_.FormDestroy();
@@ -154,7 +164,7 @@ int ExecutarComTela(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   ProcessosDoSistema processos;
   JanelaGuardiao janela(processos, zkt::Path_Do_Executavel(), titulo);
-  janela.ChamarOutrosEXE();
+  janela.Iniciar();
   const int status = QApplication::exec();
   janela.FormDestroy();
   return status;

@@ -17,13 +17,16 @@ class JanelaGuardiao final : public QWidget, public Tela {
   Q_OBJECT
 
  public:
-  // FormCreate runs here: tray icon, hidden window, settings, captions.
-  JanelaGuardiao(Processos& processos, const std::string& pasta, const std::string& titulo);
+  // The hidden window and its controls; nothing of the start-up runs yet (see Iniciar).
+  JanelaGuardiao(Processos& processos, const std::string& pasta, const std::string& titulo,
+                 TfrmPrincipal::TentarTrava tentar = {});
   ~JanelaGuardiao() override;
 
   TfrmPrincipal& frm() { return frm_; }
-  // The start step before the message loop; Timer1 runs from then on.
-  void ChamarOutrosEXE();
+  // The start-up, before the message loop: once the folder's lock is taken, the tray icon,
+  // FormCreate (settings, captions), ChamarOutrosEXE and Timer1; until then nothing shows
+  // and the timer Vez tries again.
+  void Iniciar();
   // After the message loop: the tray icon goes, the synchronizer is ended.
   void FormDestroy();
 
@@ -33,6 +36,7 @@ class JanelaGuardiao final : public QWidget, public Tela {
   QAction* restaura() { return restaura_; }
   QAction* sair() { return sair_; }
   QTimer& Timer1() { return timer1_; }
+  QTimer& Vez() { return vez_; }
 
   // Tela
   void Mensagem(const std::string& texto) override;
@@ -59,6 +63,7 @@ class JanelaGuardiao final : public QWidget, public Tela {
   QPushButton* btnReiniciarSinc_ = nullptr;
   QPushButton* btnEncerraSinc_ = nullptr;
   QTimer timer1_;
+  QTimer vez_;
   QTimer pedidoDeFim_;
   bool destruida_ = false;
 };

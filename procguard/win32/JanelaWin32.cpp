@@ -15,6 +15,7 @@ namespace {
 
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT_PTR kPedidoDeFim = 2;
+constexpr UINT_PTR kVez = JanelaWin32::kTimerVez;
 const wchar_t* const kClasse = L"TfrmPrincipalGuardiao";
 
 using shells::win32::widen;
@@ -22,8 +23,10 @@ using shells::win32::widen;
 }  // namespace
 
 JanelaWin32::JanelaWin32(Processos& processos, const std::string& pasta, const std::string& titulo,
-                         Caixa caixa)
-    : caixaHook_(std::move(caixa)), frm_(processos, *this, pasta) {
+                         Caixa caixa, TfrmPrincipal::TentarTrava tentar)
+    : caixaHook_(std::move(caixa)),
+      titulo_(widen(titulo)),
+      frm_(processos, *this, pasta, std::move(tentar)) {
   HINSTANCE instancia = GetModuleHandleW(nullptr);
   icone_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXICON));
   iconePequeno_ = shells::win32::loadMainIcon(GetSystemMetrics(SM_CXSMICON));
@@ -43,14 +46,9 @@ JanelaWin32::JanelaWin32(Processos& processos, const std::string& pasta, const s
 
   PopupMenu1_ =
       shells::win32::makeTrayMenu(kRestaura, L"Restaurar programa", kSair, L"Sair do sistema");
-  tray_.add(hwnd_, kTrayMessage, iconePequeno_, widen(titulo));
 
   // A console end event takes the path of "Sair do sistema".
   SetTimer(hwnd_, kPedidoDeFim, 200, nullptr);
-
-  frm_.FormCreate();
-  SetWindowTextW(control(kBtnReiniciarSinc), widen(frm_.captionReiniciar()).c_str());
-  SetWindowTextW(control(kBtnEncerraSinc), widen(frm_.captionEncerrar()).c_str());
 }
 
 JanelaWin32::~JanelaWin32() {
@@ -81,7 +79,18 @@ void JanelaWin32::layout() {
   if (antiga != nullptr) DeleteObject(antiga);
 }
 
-void JanelaWin32::ChamarOutrosEXE() {
+void JanelaWin32::Iniciar() {
+  // Off while a box of the start-up waits for the operator: one try at a time.
+  KillTimer(hwnd_, kVez);
+  vezLigado_ = false;
+  if (!frm_.TomarVez()) {
+    vezLigado_ = SetTimer(hwnd_, kVez, TfrmPrincipal::kIntervaloVezMs, nullptr) != 0;
+    return;
+  }
+  tray_.add(hwnd_, kTrayMessage, iconePequeno_, titulo_);
+  frm_.FormCreate();
+  SetWindowTextW(control(kBtnReiniciarSinc), widen(frm_.captionReiniciar()).c_str());
+  SetWindowTextW(control(kBtnEncerraSinc), widen(frm_.captionEncerrar()).c_str());
   frm_.ChamarOutrosEXE();
   sincronizarTimer();
 }
@@ -99,9 +108,11 @@ void JanelaWin32::FormDestroy() {
   if (hwnd_ != nullptr) {
     KillTimer(hwnd_, kTimer1);
     KillTimer(hwnd_, kPedidoDeFim);
+    KillTimer(hwnd_, kVez);
     tray_.remove();
   }
   timer1Ligado_ = false;
+  vezLigado_ = false;
   frm_.FormDestroy();
 }
 
@@ -116,7 +127,7 @@ void JanelaWin32::caixa(const std::string& texto, UINT tipo) {
     caixaHook_(texto, tipo == MB_ICONERROR);
     return;
   }
-  MessageBoxW(IsWindowVisible(hwnd_) ? hwnd_ : nullptr, widen(texto).c_str(), tray_.data().szTip,
+  MessageBoxW(IsWindowVisible(hwnd_) ? hwnd_ : nullptr, widen(texto).c_str(), titulo_.c_str(),
               MB_OK | tipo | MB_SETFOREGROUND);
 }
 
@@ -194,6 +205,8 @@ LRESULT JanelaWin32::tratar(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTimer1) {
         frm_.Timer1Timer();
         sincronizarTimer();
+      } else if (wp == kVez) {
+        Iniciar();
       } else if (wp == kPedidoDeFim && plat::stopRequested()) {
         KillTimer(hwnd_, kPedidoDeFim);
         frm_.sairClick();
@@ -231,7 +244,7 @@ int ExecutarComJanela() {
   } catch (const SemJanela&) {
     return -1;  // no display (Wine without X): the caller runs headless
   }
-  janela->ChamarOutrosEXE();
+  janela->Iniciar();
   return janela->executar();
 }
 

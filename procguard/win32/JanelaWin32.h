@@ -28,11 +28,11 @@ class JanelaWin32 final : public Tela {
   // The modal message and error boxes; tests answer them.
   using Caixa = std::function<void(const std::string& texto, bool erro)>;
 
-  // FormCreate runs here: tray icon, hidden window, settings, captions (and the message of
-  // a missing name, through `caixa` when given). Throws SemJanela when the window
-  // cannot be created.
+  // The hidden window, its controls and menu; nothing of the start-up runs yet (see
+  // Iniciar). The message and error boxes go through `caixa` when given. Throws SemJanela
+  // when the window cannot be created.
   JanelaWin32(Processos& processos, const std::string& pasta, const std::string& titulo,
-              Caixa caixa = {});
+              Caixa caixa = {}, TfrmPrincipal::TentarTrava tentar = {});
   ~JanelaWin32() override;
   JanelaWin32(const JanelaWin32&) = delete;
   JanelaWin32& operator=(const JanelaWin32&) = delete;
@@ -44,9 +44,12 @@ class JanelaWin32 final : public Tela {
   HMENU PopupMenu1() const { return PopupMenu1_; }
   int trayAdds() const { return tray_.adds(); }
   bool Timer1Ligado() const { return timer1Ligado_; }
+  bool VezLigado() const { return vezLigado_; }
 
-  // The start step before the message loop; Timer1 runs from then on.
-  void ChamarOutrosEXE();
+  // The start-up, before the message loop: once the folder's lock is taken, the tray icon,
+  // FormCreate (settings, captions), ChamarOutrosEXE and Timer1; until then nothing shows
+  // and a timer tries again every TfrmPrincipal::kIntervaloVezMs.
+  void Iniciar();
   // After the message loop: the tray icon goes, the synchronizer is ended.
   void FormDestroy();
   // Runs the message loop until the guardian ends, then FormDestroy; the exit status.
@@ -61,6 +64,8 @@ class JanelaWin32 final : public Tela {
   void Encerrar() override;
 
   enum : int { kBtnReiniciarSinc = 101, kBtnEncerraSinc, kRestaura = 201, kSair };
+  // The timer that tries the folder's lock again while another guardian holds it.
+  static constexpr UINT_PTR kTimerVez = 3;
 
  private:
   LRESULT tratar(UINT msg, WPARAM wp, LPARAM lp);
@@ -77,9 +82,10 @@ class JanelaWin32 final : public Tela {
   UINT dpi_ = 96;
   shells::win32::TrayIcon tray_;
   bool timer1Ligado_ = false;
+  bool vezLigado_ = false;
   bool destruida_ = false;
   Caixa caixaHook_;
-  // Declared last: FormCreate runs when the window exists.
+  std::wstring titulo_;
   TfrmPrincipal frm_;
 };
 

@@ -15,7 +15,7 @@ shop_log() { printf '%s\n' "$*" >&2; }
 shop_fail() {
   shop_log "FAIL: $*"
   if [ -n "${SHOP:-}" ]; then
-    for f in guard mock sim; do
+    for f in guard guard-2 mock sim; do
       shop_log "--- $f"
       tail -n 60 "$SHOP/$f.txt" >&2 2>/dev/null || true
     done

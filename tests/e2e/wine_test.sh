@@ -12,6 +12,9 @@
 #   twocopies a second tefsync.exe started while the first waits for the decision ends at
 #             once with its reason and changes nothing
 #   guardian  procguard.exe starts tefsync.exe and starts it again after it was ended
+#   guardians two procguard.exe in one folder, procguard-testee.exe as the synchronizer: the
+#             second waits, no restart record while the synchronizer answers (the first
+#             check, ~111 s); the first and its synchronizer end and the second takes over
 #   ctrlc     Ctrl+C on the console of the headless tefsync.exe ends it as "Sair do sistema"
 #             does (exit status 0)
 # WINEPREFIX names the prefix (made when missing); a wineserver is kept running for it.
@@ -30,14 +33,21 @@ BIN=$LINUX_BIN
 
 # Folders of this run inside the prefix: the shop at C:\loja-N\, the manager on C:\CLIENT.
 wine_setup() {
+  wine_shop
+  rm -rf "$DRIVE_C/CLIENT" "$DRIVE_C/Client"
+  mkdir -p "$DRIVE_C/CLIENT/REQ" "$DRIVE_C/CLIENT/RESP"
+  cp "$WIN_BIN/tefsync.exe" "$WIN_BIN/procguard.exe" "$SHOP/shop/"
+}
+
+# The shop's folder alone, for a part that needs no manager: it leaves C:\CLIENT to a part
+# that runs beside it in the same prefix.
+wine_shop() {
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
   "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true  # makes the prefix when missing
   DRIVE_C="$WINEPREFIX/drive_c"
   SHOP="$DRIVE_C/loja-$$"
   trap wine_cleanup EXIT
-  rm -rf "$DRIVE_C/CLIENT" "$DRIVE_C/Client"
-  mkdir -p "$SHOP/shop" "$DRIVE_C/CLIENT/REQ" "$DRIVE_C/CLIENT/RESP"
-  cp "$WIN_BIN/tefsync.exe" "$WIN_BIN/procguard.exe" "$SHOP/shop/"
+  mkdir -p "$SHOP/shop"
 }
 
 wine_cleanup() {
@@ -183,6 +193,48 @@ guardian)
   shop_wait "procguard.exe to start tefsync.exe again" 330 grep -q "Restart em" "$SHOP/guard.txt"
   shop_wait "the new tefsync.exe" 60 pgrep -f "$ours"
   ls "$SHOP/shop/ping/" | grep -q '^Restart_em_' || shop_fail "no restart record"
+  ;;
+guardians)
+  wine_shop
+  # A name of its own: the guardian part may run beside this one in the same prefix.
+  sync=sinc-guardioes.exe
+  cp "$WIN_BIN/procguard.exe" "$SHOP/shop/"
+  cp "$WIN_BIN/procguard-testee.exe" "$SHOP/shop/$sync"
+  printf '[CONFIG]\r\nnomeEXE=%s\r\n' "$sync" >"$SHOP/shop/ConfigGuardian.ini"
+  guard() {  # output file; the Windows process's pid goes to SHOP_PIDS
+    (cd "$SHOP/shop" && exec "$WINE" "$SHOP/shop/procguard.exe" >"$SHOP/$1" 2>&1) &
+    SHOP_PIDS+=($!)
+    disown
+  }
+  sync_pid() { pgrep -f "loja-$$.shop.$sync"; }
+  starts() { wc -l <"$SHOP/shop/testee-starts.txt"; }
+  answered() { [ -f "$SHOP/shop/ping/resp-ping.txt" ] && [ ! -f "$SHOP/shop/ping/test-ping.txt" ]; }
+  restarted() { compgen -G "$SHOP/shop/ping/Restart_em_*" >/dev/null; }
+  guard guard.txt
+  first=${SHOP_PIDS[-1]}
+  shop_wait "the synchronizer started by the first guardian" 60 sync_pid
+  first_sync=$(sync_pid)
+  guard guard-2.txt
+  shop_wait "the second guardian to wait" 60 grep -q "^Aguardando outro guardian desta pasta" "$SHOP/guard-2.txt"
+  shop_wait "the first heartbeat answer" 60 answered
+  # The first guardian's check, about 111 s after its start, finds the answer and deletes it;
+  # a second guardian at work would check a few seconds later, find none and restart.
+  checked() { [ ! -f "$SHOP/shop/ping/resp-ping.txt" ]; }
+  shop_wait "the first guardian's check" 150 checked
+  shop_expect_eq "the synchronizer after the check" "$first_sync" "$(sync_pid)"
+  # The first guardian's user logs off: the guardian and its synchronizer end, the system
+  # frees the lock, and the second takes over and starts the synchronizer in its own session.
+  kill -KILL "$first" "$first_sync"
+  one_guardian() { [ "$(pgrep -fc "loja-$$.shop.procguard")" = 1 ]; }
+  shop_wait "the first guardian to end" 10 one_guardian
+  new_sync() { [ -n "$(sync_pid)" ] && [ "$(sync_pid)" != "$first_sync" ]; }
+  shop_wait "the second guardian to start the synchronizer" 60 new_sync
+  # Wine lists the process before its program has run: its start line may come later.
+  two_starts() { [ "$(starts)" = 2 ]; }
+  shop_wait "the synchronizer's second start line" 30 two_starts
+  grep -q "^Trava obtida: " "$SHOP/guard-2.txt" || shop_fail "the second guardian did not say it took over"
+  shop_wait "the second guardian's heartbeat answered" 60 answered
+  if restarted; then shop_fail "a restart record while the synchronizer answered"; fi
   ;;
 ctrlc)
   # Wine turns Ctrl+C into CTRL_C_EVENT only for a program on a console: tefsync.exe runs on

@@ -7,6 +7,9 @@
 #   travado   a stopped (SIGSTOP) synchronizer is restarted at the first check (~111 s)
 #   morto     a killed synchronizer is restarted at the first check, no zombie is left
 #   desligado a hang-up (SIGHUP) ends the guardian with its shutdown step: both end
+#   dois      guardians of one folder: the others wait and one whose end ends nothing; no
+#             restart record while the synchronizer answers (the first check, ~111 s); the
+#             first ends and the second takes over, starting its own synchronizer
 set -euo pipefail
 
 guardian=$1
@@ -16,11 +19,14 @@ scenario=$3
 dir=$(mktemp -d /tmp/procguard_e2e.XXXXXX)
 name="sinc-$(basename "$dir" | cut -d. -f2)"
 gpid=""
+others=()  # further guardians of the same folder
 
 fail() {
   echo "FAIL ($scenario): $*" >&2
-  echo "--- guardian stdout" >&2; cat "$dir/out.txt" >&2 || true
-  echo "--- guardian stderr" >&2; cat "$dir/err.txt" >&2 || true
+  local f
+  for f in "$dir"/out*.txt "$dir"/err*.txt; do
+    echo "--- $(basename "$f")" >&2; cat "$f" >&2 || true
+  done
   exit 1
 }
 
@@ -49,7 +55,7 @@ wait_for() {  # seconds, command...
 }
 
 cleanup() {
-  if [ -n "$gpid" ]; then kill -KILL "$gpid" 2>/dev/null || true; fi
+  for p in $gpid "${others[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
   for p in $(sync_pids); do kill -KILL "$p" 2>/dev/null || true; done
   rm -rf "$dir"
 }
@@ -66,7 +72,6 @@ one_sync() { [ "$(sync_pids | wc -l)" -eq 1 ]; }
 no_sync() { [ -z "$(sync_pids)" ]; }
 answered() { [ -f "$dir/ping/resp-ping.txt" ] && [ ! -f "$dir/ping/test-ping.txt" ]; }
 restarted() { ls "$dir"/ping/Restart_em_*.txt >/dev/null 2>&1; }
-guardian_gone() { ! kill -0 "$gpid" 2>/dev/null; }
 
 start_guardian() {
   (cd / && exec "$dir/procguard" >"$dir/out.txt" 2>"$dir/err.txt") &
@@ -74,14 +79,26 @@ start_guardian() {
 }
 
 stop_guardian() {  # signal
-  kill "-$1" "$gpid"
-  wait_for 10 guardian_gone || fail "guardian still running after SIG$1"
-  local rc=0
-  wait "$gpid" || rc=$?
-  [ "$rc" -eq 0 ] || fail "guardian exit status $rc"
+  end_guardian "$1" "$gpid"
   gpid=""
   wait_for 5 no_sync || fail "synchronizer outlived the guardian"
 }
+
+end_guardian() {  # signal, pid
+  kill "-$1" "$2"
+  gone() { ! kill -0 "$1" 2>/dev/null; }
+  wait_for 10 gone "$2" || fail "guardian $2 still running after SIG$1"
+  local rc=0
+  wait "$2" || rc=$?
+  [ "$rc" -eq 0 ] || fail "guardian $2 exit status $rc"
+}
+
+# Another guardian of the same folder; its output goes to out-TAG.txt and err-TAG.txt.
+start_other() {  # tag
+  (cd / && exec "$dir/procguard" >"$dir/out-$1.txt" 2>"$dir/err-$1.txt") &
+  others+=($!)
+}
+waiting() { grep -q '^Aguardando outro guardian desta pasta' "$dir/out-$1.txt"; }
 
 case "$scenario" in
   inicio)
@@ -121,6 +138,34 @@ case "$scenario" in
       fail "restart record not printed"
     record=$(ls "$dir"/ping/Restart_em_*.txt)
     [ "$(cat "$record")" = "$line"$'\r' ] || fail "record content"
+    stop_guardian TERM
+    ;;
+  dois)
+    start_guardian
+    wait_for 5 one_sync || fail "synchronizer not started"
+    first=$(sync_pids)
+    start_other 2
+    start_other 3
+    wait_for 10 waiting 2 || fail "the second guardian does not wait"
+    wait_for 10 waiting 3 || fail "the third guardian does not wait"
+    # A waiting guardian that ends leaves the synchronizer of the one that guards.
+    end_guardian TERM "${others[1]}"
+    [ "$(sync_pids)" = "$first" ] || fail "a waiting guardian's end touched the synchronizer"
+    # The first guardian's check, about 111 s after its start, finds the answer and deletes it.
+    # A second guardian at work would check a few seconds later, find none and restart.
+    wait_for 45 answered || fail "heartbeat not answered"
+    checked() { [ ! -f "$dir/ping/resp-ping.txt" ]; }
+    wait_for 130 checked || fail "no check by the first guardian"
+    [ "$(sync_pids)" = "$first" ] || fail "the synchronizer was restarted"
+    # The first ends (its user logs off) and ends its synchronizer; within 5 s the second
+    # takes over as if just started: it starts the synchronizer and runs the heartbeat.
+    stop_guardian TERM
+    gpid=${others[0]}
+    new_sync() { one_sync && [ "$(sync_pids)" != "$first" ]; }
+    wait_for 10 new_sync || fail "the second guardian did not start the synchronizer"
+    grep -q '^Trava obtida: ' "$dir/out-2.txt" || fail "the second guardian did not say it took over"
+    wait_for 45 answered || fail "the second guardian's heartbeat not answered"
+    ! restarted || fail "a restart record while the synchronizer answered: $(ls "$dir/ping")"
     stop_guardian TERM
     ;;
   *)

@@ -1,15 +1,19 @@
 // The guardian's logic on the virtual clock, with a stand-in for the process functions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "pasta_temp.h"
 #include "platform/clock.h"
+#include "platform/lock.h"
 #include "procguard/Guardiao.h"
 #include "procguard/SemTela.h"
 #include "tests/support/test_env.h"
@@ -32,6 +36,7 @@ class ProcessosFalsos final : public procguard::Processos {
   int vivos = 0;
   std::vector<std::string> iniciados;
   int encerramentos = 0;
+  std::function<void()> aoEncerrar;  // runs at each end request
 
   bool mesmoNome(const std::string& nome) const {
     return maiusculas(nome) == maiusculas(nomeNoDisco);
@@ -39,6 +44,7 @@ class ProcessosFalsos final : public procguard::Processos {
   int Conta_Processos(const std::string& nome) override { return mesmoNome(nome) ? vivos : 0; }
   bool Encerra_Processos(const std::string& nome) override {
     ++encerramentos;
+    if (aoEncerrar) aoEncerrar();
     const bool havia = mesmoNome(nome) && vivos > 0;
     if (havia) vivos = 0;
     return havia;
@@ -71,6 +77,12 @@ class TelaFalsa final : public procguard::Tela {
 
 const plat::DateTime kMeioDia{2024, 3, 7, 9, 5, 4, 0};
 const std::string kIniPadrao = "[CONFIG]\r\nnomeEXE=tefsync\r\n";
+
+// The folder's lock as another guardian's process tries it.
+std::unique_ptr<plat::FileLock> travaDe(const PastaTemp& pasta, plat::FileLock::Result& r) {
+  std::string erro;
+  return plat::FileLock::tryTake(pasta.em("procguard.lock"), r, erro);
+}
 
 // One guardian in its own folder, driven tick by tick on the 10-second grid of Timer1,
 // beside a synchronizer that answers the heartbeat (or not) between ticks.
@@ -469,7 +481,18 @@ TEST(GuardiaoSemTela, RunsTheHeartbeatAndEndsThroughSair) {
       std::filesystem::remove(frm.arquivoTeste());
     }
   });
+  // Held while the guardian runs and ends its synchronizer, so that a guardian taking over
+  // never finds that synchronizer still there.
+  std::vector<plat::FileLock::Result> travaAoEncerrar;
+  c.proc.aoEncerrar = [&] {
+    plat::FileLock::Result r{};
+    travaDe(c.pasta, r);
+    travaAoEncerrar.push_back(r);
+  };
   procguard::ExecutarSemTela(frm, tela, [&] { return c.relogio().wallSeconds() - inicio >= 250; });
+  EXPECT_EQ(travaAoEncerrar, std::vector<plat::FileLock::Result>(3, plat::FileLock::Result::Held));
+  plat::FileLock::Result depois{};
+  EXPECT_TRUE(travaDe(c.pasta, depois)) << "freed once the guardian has ended";
   EXPECT_EQ(testes, (Segundos{11, 181}));
   EXPECT_EQ(saida.str(), "Restart em 07/03/2024 - 09:06:55\n");
   EXPECT_EQ(erros.str(), "");
@@ -477,6 +500,127 @@ TEST(GuardiaoSemTela, RunsTheHeartbeatAndEndsThroughSair) {
   EXPECT_EQ(c.proc.vivos, 0);
   EXPECT_EQ(c.proc.encerramentos, 3) << "the restart, Sair and FormDestroy";
   EXPECT_FALSE(frm.Timer1Ativo());
+}
+
+// ---- one guardian per install folder ----
+
+// A second guardian of the folder, as the headless program on the virtual clock. The test
+// holds the folder's lock as the first guardian's process does, and plays both the first
+// guardian's end and the synchronizer, which answers each test file.
+class SegundoGuardiao {
+ public:
+  SegundoGuardiao() {
+    plat::FileLock::Result r{};
+    primeiro = travaDe(c.pasta, r);
+    c.proc.vivos = 1;  // the first guardian's synchronizer
+    c.relogio().addSleepHook([this](int64_t) { aoDormir(); });
+  }
+
+  int64_t ms() { return c.relogio().monotonicMs(); }
+  void rodarAte(int64_t ateMs) {
+    procguard::ExecutarSemTela(frm, tela, [&] { return ms() >= ateMs; });
+  }
+  std::vector<std::string> arquivosDaPasta() const {
+    std::vector<std::string> nomes;
+    for (const auto& e : std::filesystem::directory_iterator(c.pasta.pasta()))
+      nomes.push_back(e.path().filename().string());
+    std::sort(nomes.begin(), nomes.end());
+    return nomes;
+  }
+  std::string trava() const { return c.pasta.em("procguard.lock"); }
+  std::string aguardando() const {
+    return "Aguardando outro guardian desta pasta (" + trava() + " em uso)\n";
+  }
+
+  Cenario c;
+  std::ostringstream saida, erros;
+  procguard::TelaTexto tela{saida, erros};
+  std::unique_ptr<plat::FileLock> primeiro;
+  int64_t fimDoPrimeiroMs = -1;    // when the first guardian ends; -1 never
+  bool sincronizadorFica = false;  // its synchronizer outlives it (a forced end)
+  int64_t falhaAteMs = -1;         // until then each try fails with motivoDaFalha
+  std::string motivoDaFalha;
+  std::vector<int64_t> tentativas;  // the ms of each try of the lock
+  Segundos testes;                  // the seconds at which a test file was found
+  TfrmPrincipal frm{c.proc, tela, c.pasta.pasta(),
+                    [this](const std::string& arquivo, plat::FileLock::Result& r,
+                           std::string& erro) -> std::unique_ptr<plat::FileLock> {
+                      tentativas.push_back(ms());
+                      if (ms() >= falhaAteMs) return plat::FileLock::tryTake(arquivo, r, erro);
+                      r = plat::FileLock::Result::Failed;
+                      erro = motivoDaFalha;
+                      return nullptr;
+                    }};
+
+ private:
+  void aoDormir() {
+    if (primeiro && fimDoPrimeiroMs >= 0 && ms() >= fimDoPrimeiroMs) {
+      if (!sincronizadorFica) c.proc.vivos = 0;  // ended by the first, before its lock goes
+      primeiro.reset();
+    }
+    if (std::filesystem::exists(frm.arquivoTeste())) {
+      testes.push_back(ms() / 1000);
+      std::filesystem::remove(frm.arquivoTeste());
+      if (c.proc.vivos > 0) PastaTemp::gravar(frm.arquivoResposta(), "");
+    }
+  }
+};
+
+TEST(GuardiaoVez, TheSecondWaitsStartingNothingWritingNothingAndEndsNothing) {
+  SegundoGuardiao g;
+  g.rodarAte(300000);
+  std::vector<int64_t> aCada5s;
+  for (int64_t t = 0; t < 300000; t += 5000) aCada5s.push_back(t);
+  EXPECT_EQ(g.tentativas, aCada5s);
+  EXPECT_EQ(g.saida.str(), g.aguardando()) << "said once";
+  EXPECT_EQ(g.erros.str(), "");
+  EXPECT_TRUE(g.c.proc.iniciados.empty());
+  EXPECT_EQ(g.c.proc.encerramentos, 0) << "its end leaves the first guardian's synchronizer";
+  EXPECT_EQ(g.c.proc.vivos, 1);
+  EXPECT_TRUE(g.testes.empty());
+  EXPECT_EQ(g.arquivosDaPasta(), (std::vector<std::string>{"ConfigGuardian.ini", "procguard.lock"}))
+      << "no ping folder, no test file, no restart record";
+}
+
+// The first guardian ends with its user's log-off (and ends its synchronizer) or is ended
+// by force (its synchronizer runs on): the second starts as if it had just started.
+TEST(GuardiaoVez, TheSecondTakesOverWhenTheFirstEndsAsIfJustStarted) {
+  struct Caso {
+    const char* nome;
+    bool sincronizadorFica;
+    size_t iniciados;
+  } casos[] = {{"log-off", false, 1}, {"forced end", true, 0}};
+  for (const Caso& caso : casos) {
+    SCOPED_TRACE(caso.nome);
+    SegundoGuardiao g;
+    g.fimDoPrimeiroMs = 12000;
+    g.sincronizadorFica = caso.sincronizadorFica;
+    g.rodarAte(200000);
+    EXPECT_EQ(g.tentativas, (std::vector<int64_t>{0, 5000, 10000, 15000}));
+    EXPECT_EQ(g.c.proc.iniciados.size(), caso.iniciados);
+    // Taken at 15 s; its first test follows its own start step, 11 s later, and is answered.
+    EXPECT_EQ(g.testes, (Segundos{26, 196}));
+    EXPECT_EQ(g.saida.str(), g.aguardando() + "Trava obtida: " + g.trava() + "\n");
+    EXPECT_EQ(g.erros.str(), "");
+    EXPECT_EQ(g.c.proc.encerramentos, 2) << "no restart; its own end: Sair and FormDestroy";
+  }
+}
+
+// A lock that cannot be had (a folder the user may not write) never lets a guardian run
+// unguarded by it: the reason is said once, and the guardian goes on trying.
+TEST(GuardiaoVez, ALockThatCannotBeHadIsSaidAndTriedAgain) {
+  SegundoGuardiao g;
+  g.primeiro.reset();
+  g.c.proc.vivos = 0;
+  g.falhaAteMs = 12000;
+  g.motivoDaFalha = "Arquivo " + g.trava() + ": Acesso negado";
+  g.rodarAte(30000);
+  EXPECT_EQ(g.tentativas, (std::vector<int64_t>{0, 5000, 10000, 15000}));
+  EXPECT_EQ(g.erros.str(), "Erro: Guardian sem a trava, aguardando: " + g.motivoDaFalha + "\n");
+  EXPECT_EQ(g.saida.str(), "Trava obtida: " + g.trava() + "\n");
+  // Started only once the lock was had, at 15 s: its first test file came 11 s later.
+  EXPECT_EQ(g.testes, Segundos{26});
+  EXPECT_EQ(g.c.proc.iniciados.size(), 1u);
 }
 
 }  // namespace

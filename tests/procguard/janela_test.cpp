@@ -10,6 +10,7 @@
 
 #include "pasta_temp.h"
 #include "platform/clock.h"
+#include "platform/lock.h"
 #include "processos_contados.h"
 #include "procguard/gui/JanelaGuardiao.h"
 
@@ -30,6 +31,9 @@ class Janela : public testing::Test {
 TEST_F(Janela, StartsHiddenWithItsCaptionsAndMenu) {
   configurar("tefsync.exe");
   procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  EXPECT_FALSE(janela.tray().isVisible()) << "nothing of the start-up before Iniciar";
+  janela.Iniciar();
+  EXPECT_TRUE(janela.tray().isVisible());
   EXPECT_FALSE(janela.isVisible());
   EXPECT_EQ(janela.windowTitle(), "Guardian de Processos");
   EXPECT_EQ(janela.size(), QSize(414, 195));
@@ -42,17 +46,46 @@ TEST_F(Janela, StartsHiddenWithItsCaptionsAndMenu) {
   EXPECT_EQ(acoes[0]->text(), "Restaurar programa");
   EXPECT_TRUE(acoes[1]->isSeparator());
   EXPECT_EQ(acoes[2]->text(), "Sair do sistema");
-  EXPECT_FALSE(janela.Timer1().isActive());
-
-  janela.ChamarOutrosEXE();
   EXPECT_EQ(processos_.vivos, 1);
   EXPECT_TRUE(janela.Timer1().isActive());
   EXPECT_EQ(janela.Timer1().interval(), 10000);
+  EXPECT_FALSE(janela.Vez().isActive());
+}
+
+// While another guardian holds the folder: no tray icon, nothing started, no ping folder;
+// the lock is tried every 5 s, and once it is free the start-up runs.
+TEST_F(Janela, WaitsWithoutTrayIconWhileAnotherGuardianHoldsTheFolder) {
+  configurar("tefsync.exe");
+  plat::FileLock::Result r{};
+  std::string erro;
+  auto outro = plat::FileLock::tryTake(pasta_.em("procguard.lock"), r, erro);
+  ASSERT_EQ(r, plat::FileLock::Result::Taken) << erro;
+  procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  janela.Iniciar();
+  EXPECT_FALSE(janela.tray().isVisible());
+  EXPECT_FALSE(janela.isVisible());
+  EXPECT_EQ(janela.btnReiniciarSinc()->text(), "");
+  EXPECT_EQ(processos_.vivos, 0);
+  EXPECT_FALSE(janela.Timer1().isActive());
+  EXPECT_TRUE(janela.Vez().isActive());
+  EXPECT_EQ(janela.Vez().interval(), 5000);
+  EXPECT_FALSE(std::filesystem::exists(pasta_.em("ping")));
+
+  QMetaObject::invokeMethod(&janela.Vez(), "timeout");
+  EXPECT_FALSE(janela.tray().isVisible()) << "still held";
+  outro.reset();
+  QMetaObject::invokeMethod(&janela.Vez(), "timeout");
+  EXPECT_TRUE(janela.tray().isVisible());
+  EXPECT_EQ(janela.btnReiniciarSinc()->text(), "Reiniciar sincronizador tefsync.exe");
+  EXPECT_EQ(processos_.vivos, 1);
+  EXPECT_TRUE(janela.Timer1().isActive());
+  EXPECT_FALSE(janela.Vez().isActive());
 }
 
 TEST_F(Janela, RestoreShowsAndClosingOnlyHides) {
   configurar("tefsync.exe");
   procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  janela.Iniciar();
   janela.restaura()->trigger();
   EXPECT_TRUE(janela.isVisible());
   EXPECT_FALSE(janela.close()) << "the close is refused";
@@ -64,7 +97,7 @@ TEST_F(Janela, ButtonsRestartAndEnd) {
   configurar("tefsync.exe");
   {
     procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
-    janela.ChamarOutrosEXE();
+    janela.Iniciar();
     janela.btnReiniciarSinc()->click();
     EXPECT_EQ(processos_.encerramentos, 1);
     EXPECT_EQ(processos_.vivos, 1);
@@ -89,6 +122,7 @@ TEST_F(Janela, MissingNameShowsTheMessage) {
     }
   });
   procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
+  janela.Iniciar();
   EXPECT_EQ(texto, "Nome do EXE nao configurado");
   EXPECT_EQ(janela.btnReiniciarSinc()->text(), "Reiniciar sincronizador ");
 }
@@ -96,7 +130,7 @@ TEST_F(Janela, MissingNameShowsTheMessage) {
 TEST_F(Janela, UnwritableFolderShowsTheErrorBox) {
   configurar("tefsync.exe");
   procguard::JanelaGuardiao janela(processos_, pasta_.pasta(), "Procguard");
-  janela.ChamarOutrosEXE();
+  janela.Iniciar();
   std::filesystem::remove_all(pasta_.em("ping"));
   PastaTemp::gravar(pasta_.em("ping"), "");
   QString texto;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The guardian in a real X session (Xvfb) with a tray host (trayer): the icon appears in
-# the tray, a double click shows "Guardian de Processos", and "Sair do sistema" from the
+# the tray, a second guardian of the folder waits without an icon and its end leaves the
+# synchronizer, a double click shows "Guardian de Processos", and "Sair do sistema" from the
 # tray menu ends the guardian and the synchronizer.
 #   xvfb_tray.sh <procguard> <synchronizer executable>
 # Exits 77 (skipped) when Xvfb, trayer or xdotool is missing.
@@ -52,6 +53,20 @@ icon_line() { xwininfo -root -tree | grep -m1 '"procguard": ("procguard" "procgu
 wait_for 15 icon_line >/dev/null || fail "no tray icon"
 read -r cx cy < <(icon_line | tree_line_centre)
 echo "tray icon at ${cx},${cy}"
+
+# A second guardian of the folder (another user's logon) waits: no icon of its own.
+(cd "$dir" && exec ./procguard >"$dir/out-2.txt" 2>"$dir/err-2.txt") &
+second=$!
+pids+=("$second")
+waiting() { grep -q '^Aguardando outro guardian desta pasta' "$dir/out-2.txt"; }
+wait_for 15 waiting || fail "the second guardian does not wait: $(cat "$dir/out-2.txt" "$dir/err-2.txt")"
+sleep 1
+icons=$(xwininfo -root -tree | grep -c '"procguard": ("procguard" "procguard")' || true)
+[ "$icons" -eq 1 ] || fail "$icons guardian icons in the tray"
+kill -TERM "$second"
+second_gone() { ! kill -0 "$second" 2>/dev/null; }
+wait_for 10 second_gone || fail "the waiting guardian did not end"
+sync_running || fail "the waiting guardian's end ended the synchronizer"
 
 window_shown() { xdotool search --onlyvisible --name '^Guardian de Processos$' >/dev/null; }
 ! window_shown || fail "window shown at start"

@@ -15,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/http.h"
+#include "platform/lock.h"
 #include "procguard/win32/JanelaWin32.h"
 #include "shells/win32/shell_win32.h"
 #include "tefsync/win32/MainWindow.h"
@@ -310,6 +311,8 @@ class GuardianWindow : public testing::Test {
 
 TEST_F(GuardianWindow, StartsHiddenWithItsCaptionsAndMenu) {
   auto janela = abrir("tefsync.exe");
+  EXPECT_EQ(janela->trayAdds(), 0) << "nothing of the start-up before Iniciar";
+  janela->Iniciar();
   HWND h = janela->hwnd();
   EXPECT_FALSE(IsWindowVisible(h));
   EXPECT_EQ(text(h), L"Guardian de Processos");
@@ -332,14 +335,53 @@ TEST_F(GuardianWindow, StartsHiddenWithItsCaptionsAndMenu) {
   SendMessageW(h, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_EQ(janela->trayAdds(), adds + 1) << "the icon comes back when Explorer restarts";
   EXPECT_TRUE(mensagens_.empty());
-  EXPECT_FALSE(janela->Timer1Ligado());
-  janela->ChamarOutrosEXE();
   EXPECT_EQ(processos_.vivos, 1);
   EXPECT_TRUE(janela->Timer1Ligado());
+  EXPECT_FALSE(janela->VezLigado());
+}
+
+// While another guardian holds the folder: no tray icon, nothing started, no ping folder,
+// and a log-off ends nothing; the lock is tried again on the timer, and once it is free the
+// start-up runs.
+TEST_F(GuardianWindow, WaitsWithoutTrayIconWhileAnotherGuardianHoldsTheFolder) {
+  plat::FileLock::Result r{};
+  std::string erro;
+  auto outro = plat::FileLock::tryTake(pasta_ + "procguard.lock", r, erro);
+  ASSERT_EQ(r, plat::FileLock::Result::Taken) << erro;
+  {
+    auto janela = abrir("tefsync.exe");
+    janela->Iniciar();
+    EXPECT_EQ(janela->trayAdds(), 0);
+    EXPECT_FALSE(IsWindowVisible(janela->hwnd()));
+    EXPECT_TRUE(janela->VezLigado());
+    EXPECT_FALSE(janela->Timer1Ligado());
+    SendMessageW(janela->hwnd(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    SendMessageW(janela->hwnd(), WM_TIMER, JanelaWin32::kTimerVez, 0);
+    EXPECT_EQ(janela->trayAdds(), 0) << "still held";
+    SendMessageW(janela->hwnd(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(processos_.encerramentos, 0) << "the synchronizer is the other guardian's";
+    EXPECT_EQ(processos_.vivos, 0);
+    EXPECT_FALSE(std::filesystem::exists(drive_.at("guardiao/ping")));
+    EXPECT_TRUE(mensagens_.empty());
+    EXPECT_TRUE(erros_.empty());
+  }
+  drainMessages();
+  auto janela = abrir("tefsync.exe");
+  janela->Iniciar();
+  ASSERT_TRUE(janela->VezLigado());
+  outro.reset();
+  SendMessageW(janela->hwnd(), WM_TIMER, JanelaWin32::kTimerVez, 0);
+  EXPECT_EQ(janela->trayAdds(), 1);
+  EXPECT_FALSE(janela->VezLigado());
+  EXPECT_TRUE(janela->Timer1Ligado());
+  EXPECT_EQ(text(janela->control(JanelaWin32::kBtnReiniciarSinc)),
+            L"Reiniciar sincronizador tefsync.exe");
+  EXPECT_EQ(processos_.vivos, 1);
 }
 
 TEST_F(GuardianWindow, MissingNameIsShownAndRestoreAndCloseBehave) {
   auto janela = abrir("");
+  janela->Iniciar();
   ASSERT_EQ(mensagens_.size(), 1u);
   EXPECT_EQ(mensagens_[0], "Nome do EXE nao configurado");
   SendMessageW(janela->hwnd(), procguard::win32::kTrayMessage, 0, WM_LBUTTONDBLCLK);
@@ -366,7 +408,7 @@ TEST_F(GuardianWindow, ButtonsAndShutdown) {
     SCOPED_TRACE(c.name);
     processos_ = ProcessosContados{};
     auto janela = abrir("tefsync.exe");
-    janela->ChamarOutrosEXE();
+    janela->Iniciar();
     SendMessageW(janela->hwnd(), c.msg, c.wp, 0);
     EXPECT_EQ(processos_.encerramentos, c.encerramentos);
     MSG msg;
