@@ -26,7 +26,9 @@ std::unique_ptr<FileLock> FileLock::tryTake(std::string_view path, Result& resul
   error.clear();
   const std::string p = nativePath(path);
   // Close-on-exec: a program this one starts must not hold the lock after it ends.
-  const int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  int fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Another user's file that this one may only read: a lock on it still excludes.
+  if (fd < 0 && errno == EACCES) fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     result = Result::Failed;
     error = "Arquivo " + std::string(path) + ": " + systemErrorText(errno);

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/detail.h"
@@ -57,20 +58,29 @@ int countProcesses(const std::string& name) {
   return count;
 }
 
+constexpr DWORD kEndWaitMs = 5000;
+
 bool killProcesses(const std::string& name) {
   const bool wholePath = baseName(name) != name;
   const std::string wanted = upperAscii(name);
   const DWORD self = ::GetCurrentProcessId();
   bool ended = false;
+  std::vector<win::Handle> ending;
   for (const auto& e : snapshot()) {
     if (e.pid == self || e.pid == 0) continue;
     if (!wholePath && upperAscii(baseName(e.exeName)) != wanted) continue;
-    win::Handle h(
-        ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.pid));
+    win::Handle h(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                FALSE, e.pid));
     if (!h.ok()) continue;
     if (wholePath && upperAscii(fullPathOf(h.get())) != wanted) continue;
-    if (::TerminateProcess(h.get(), 1)) ended = true;
+    if (::TerminateProcess(h.get(), 1)) {
+      ended = true;
+      ending.push_back(std::move(h));
+    }
   }
+  // TerminateProcess only starts the end: a program started next must find the files and
+  // locks of the ended one released, so the end is awaited (a few seconds at most).
+  for (const win::Handle& h : ending) ::WaitForSingleObject(h.get(), kEndWaitMs);
   return ended;
 }
 

@@ -90,6 +90,15 @@ shop_settings() {  # timerApi
     "$SHOP_TOKEN" "$SHOP_URL" "${1:-2}" >"$SHOP/shop/configAPI_TEF.ini"
 }
 
+# A second synchronizer ended at once with its reason, having logged nothing. Its status in
+# $1 (124: it did not end), its standard output and error in the files $2 and $3.
+shop_expect_second_copy_refused() {  # status, stdout file, stderr file
+  [ "$1" -ne 0 ] && [ "$1" -ne 124 ] || shop_fail "the second copy ended with $1"
+  grep -q "O sincronizador já está em execução neste computador" "$3" ||
+    shop_fail "the second copy did not say why: $(cat "$3")"
+  [ ! -s "$2" ] || shop_fail "the second copy logged: $(cat "$2")"
+}
+
 shop_expect_eq() {  # what, expected, actual
   [ "$2" = "$3" ] || shop_fail "$1: expected [$2], got [$3]"
 }

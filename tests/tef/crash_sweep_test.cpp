@@ -273,14 +273,7 @@ std::string CrashSweep::check(bool confirmationBegan) const {
   const bool confirm = c.decision == Decision::Confirm && confirmationBegan;
   for (const auto& t : j.transactions) {
     const std::string who = " transaction " + t.nsu + " (" + t.op + " " + t.id + ")";
-    const auto state = t.state();
-    if (state == Transaction::State::Both) bad += who + " confirmed and undone";
-    if (state == Transaction::State::Pending) bad += who + " left pending";
-    if (t.needsFinish && state == Transaction::State::Confirmed && !confirm)
-      bad += who + " confirmed though the confirmation never began";
-    if (t.needsFinish && state == Transaction::State::Undone && confirm)
-      bad += who + " undone though its confirmation began";
-    if (!t.needsFinish && t.confirmations > 0 && !confirm) bad += who + " confirmed unasked";
+    bad += sitefsim::endFaults(t, confirm);
     for (size_t i = 1; i < t.finishes.size(); ++i) {
       const size_t a = t.finishes[i - 1], b = t.finishes[i];
       // The first went right before a cut, or was still in REQ\ then (the manager takes what

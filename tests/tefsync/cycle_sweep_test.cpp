@@ -115,16 +115,7 @@ std::string CycleSweep::check() const {
   if (!told5 && last != 4 && last != 8) bad += " never told 5, last status " + std::to_string(last);
   const bool confirm = told5 && c.decision == 7;
   const auto j = journal();
-  for (const auto& t : j.transactions) {
-    const std::string who = " transaction " + t.nsu + " (" + t.op + " " + t.id + ")";
-    const auto state = t.state();
-    if (state == Transaction::State::Both) bad += who + " confirmed and undone";
-    if (state == Transaction::State::Pending) bad += who + " left pending";
-    if (t.needsFinish && state == Transaction::State::Confirmed && !confirm)
-      bad += who + " confirmed though the cloud did not confirm it";
-    if (t.needsFinish && state == Transaction::State::Undone && confirm)
-      bad += who + " undone though the cloud confirmed it";
-  }
+  for (const auto& t : j.transactions) bad += sitefsim::endFaults(t, confirm);
   for (const auto& o : j.orphanFinishes) bad += " finish of no transaction: " + o;
   // A sale the cloud saw at 5 was sold once; one cut before its record may be sold again.
   if (told5) {

@@ -55,7 +55,11 @@ TEST_F(ManagerWait, HeartbeatAnsweredForTenMinutesOfOneWaitThenNot) {
   ASSERT_FALSE(answersAt.empty());
   // Answered at its usual pace for ten minutes, then not at all until the manager answered.
   EXPECT_LE(longestSilence(t0, t0 + 10 * kMinute - 20000), 20000);
-  const int64_t lastAnswer = answersAt.back() - t0;
+  // The last answer before the manager's (the recovery that finishes the command after it
+  // makes waits of its own).
+  int64_t lastAnswer = 0;
+  for (int64_t a : answersAt)
+    if (a - t0 < 15 * kMinute) lastAnswer = a - t0;
   EXPECT_GE(lastAnswer, 10 * kMinute - 20000);
   EXPECT_LE(lastAnswer, 10 * kMinute + 5000);
   EXPECT_EQ(refusals(), 1) << "one row says why";

@@ -275,6 +275,20 @@ void journalCut(const std::string& path) {
   plat::flushFile(path);
 }
 
+std::string endFaults(const Transaction& t, bool confirm) {
+  std::string bad;
+  const std::string who = " transaction " + t.nsu + " (" + t.op + " " + t.id + ")";
+  const auto state = t.state();
+  if (state == Transaction::State::Both) bad += who + " confirmed and undone";
+  if (state == Transaction::State::Pending) bad += who + " left pending";
+  if (t.needsFinish && state == Transaction::State::Confirmed && !confirm)
+    bad += who + " confirmed though its confirmation was never given";
+  if (t.needsFinish && state == Transaction::State::Undone && confirm)
+    bad += who + " undone though its confirmation was given";
+  if (!t.needsFinish && t.confirmations > 0 && !confirm) bad += who + " confirmed unasked";
+  return bad;
+}
+
 std::string report(const JournalView& view) {
   std::string out;
   for (const auto& t : view.transactions) {

@@ -118,6 +118,10 @@ struct JournalView {
 JournalView readJournal(const std::string& path);
 // Appends a CUT record.
 void journalCut(const std::string& path);
+// What is wrong with how an approved transaction ended, given whether it was to end
+// confirmed (else undone): " confirmed and undone", " left pending", " confirmed though ...",
+// " undone though ...", each after " transaction <nsu> (<op> <id>)"; empty when it ended right.
+std::string endFaults(const Transaction& t, bool confirm);
 // One line per approved transaction: "<nsu> <op> <id> <state>" with state none, pending,
 // confirmed, undone, both, or "confirmed twice" / "undone twice"; then one line per orphan
 // finish, "orphan <what>".
