@@ -241,4 +241,26 @@ TEST_F(Restart, ASecondCopyTouchesNothingAndTheFirstSellsOn) {
   createService();
 }
 
+// A record that cannot be written ends the request before anything of the sale reaches the
+// manager: no sale is placed unrecorded.
+TEST_F(Restart, ARecordThatCannotBeWrittenRefusesTheSaleWithItsReason) {
+  startManager();
+  start();
+  const std::string record = exeDir() + TakenRequests::kArquivo;
+  write(record, "tefsync requisicoes 2\n");
+  fs::permissions(record, fs::perms::owner_read | fs::perms::group_read);
+  const int64_t id = addRequest(57, {{"CRT", "25,90"}});
+  poll();
+  EXPECT_EQ(cloudStatus(id), 4);
+  const std::string texto = cloudTexts(id)["texto_1"].get<std::string>();
+  EXPECT_EQ(texto.rfind(tefsync::TfrmPrincipal::kRegistroIndisponivel, 0), 0u) << texto;
+  EXPECT_NE(texto.find(TakenRequests::kArquivo), std::string::npos) << texto;
+  EXPECT_EQ(reports(), (std::vector<std::string>{"status:1", "retorno:4"}));
+  std::vector<std::string> ops;
+  for (const auto& r : journal().requests) ops.push_back(r.op);
+  EXPECT_EQ(ops, std::vector<std::string>{"ATV"});  // only the manager check
+  EXPECT_EQ(read(record), "tefsync requisicoes 2\n");
+  fs::permissions(record, fs::perms::owner_read | fs::perms::owner_write);
+}
+
 }  // namespace
