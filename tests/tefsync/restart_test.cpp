@@ -251,7 +251,9 @@ TEST_F(Restart, ARecordThatCannotBeWrittenRefusesTheSaleWithItsReason) {
   fs::permissions(record, fs::perms::owner_read | fs::perms::group_read);
   const int64_t id = addRequest(57, {{"CRT", "25,90"}});
   poll();
-  EXPECT_EQ(cloudStatus(id), 4);
+  std::string rows;
+  for (const auto& [op, m] : log()) rows += op + " | " + m + "\n";
+  ASSERT_EQ(cloudStatus(id), 4) << rows;
   const std::string texto = cloudTexts(id)["texto_1"].get<std::string>();
   EXPECT_EQ(texto.rfind(tefsync::TfrmPrincipal::kRegistroIndisponivel, 0), 0u) << texto;
   EXPECT_NE(texto.find(TakenRequests::kArquivo), std::string::npos) << texto;
