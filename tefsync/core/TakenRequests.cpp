@@ -74,6 +74,9 @@ bool parseV1(const std::vector<std::string_view>& f, TakenRequests::Entry& e) {
   for (size_t i = 0; i < 3; ++i) {
     if (!zkt::unescapeField(f[3 + i], e.texts[i])) return false;
   }
+  // Its reports belong to a program that did not keep whether they arrived: a 4 or 8 of it
+  // is not sent again (after an upgrade every old request would be).
+  e.entregue = true;
   return true;
 }
 

@@ -118,6 +118,9 @@ TEST_F(Record, AFirstFormatFileIsReadAsItWasAndWrittenInTheNewOne) {
   TakenRequests r = make();
   EXPECT_EQ(shown(r.find(57)), shown(Entry{57, 5, true, {"a\tb\\", "\n", ""}}));
   EXPECT_EQ(shown(r.find(58)), shown(Entry{58, 8, true, {}}));
+  // Only the sale left at 5 is open: an old program's final reports are not sent again.
+  ASSERT_EQ(r.open().size(), 1u);
+  EXPECT_EQ(r.open()[0].id, 57);
   EXPECT_TRUE(rows.empty());
   EXPECT_EQ(onDisk(), v1);
   EXPECT_EQ(names(), (std::vector<std::string>{TakenRequests::kArquivo}));
@@ -264,7 +267,7 @@ TEST_F(Damaged, TheWholeLinesAreKeptTheFileSetAsideAndTheLostIdsNamed) {
          return "tefsync requisicoes 1\n57\t8\t2\t\t\t\n58\t5\t1\ta\\qb\t\t\n59\t5\t1\t\t\n"
                 "x\t8\t1\t\t\t\n60\t8\t1\t\t\t\n"s;
        },
-       {Entry{60, 8, true, {}}},
+       {Entry{60, 8, true, {}, 0, {}, true}},  // an old program's report: delivered
        {57, 58, 59},
        "4 linhas invalidas, a primeira na linha 2"},
       {"the newest line of an id wins",
